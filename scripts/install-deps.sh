@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, when missing.
+# Extra package names may be given as arguments.
+set -euo pipefail
+
+packages=(
+  g++ cmake make binutils
+  libgtest-dev libgmock-dev libbenchmark-dev
+  python3
+)
+packages+=("$@")
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}" >&2
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

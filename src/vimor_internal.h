@@ -1,0 +1,42 @@
+// Internal routines of the vimor module. They have hidden visibility in the
+// shared module; the test programs link the same objects statically and call
+// them through this header.
+#ifndef VIMOR_INTERNAL_H
+#define VIMOR_INTERNAL_H
+
+#include <cstdint>
+
+namespace vimor {
+
+// Marsaglia-Zaman universal generator state: a lag table of multiples of
+// 2^-24 in [0, 1), an arithmetic sequence, and two lag positions (1-based).
+struct GeneratorState {
+    float table[97];
+    float shift;
+    float shift_step;
+    float shift_wrap;
+    std::int32_t lag1;
+    std::int32_t lag2;
+};
+
+// One block per thread, so concurrent searches on different threads do not
+// share a stream. A single thread sees one process-wide block.
+extern thread_local GeneratorState raset1_;
+
+// Seeds the calling thread's generator; any int32 seeds are accepted.
+void rmarin_(std::int32_t seed1, std::int32_t seed2);
+
+// Next uniform number in [0, 1), a multiple of 2^-24.
+float ranmar_();
+
+// exp(x) guarded against overflow and underflow: the cap 3.69e75 above 174,
+// 0 below -180 (a NaN argument gives the cap).
+double exprep_(double x);
+
+// The objective S(beta) for beta = (coef[0..nreg-2], fixed_coef).
+double fcna_(const double *response, const double *regressors, std::int32_t nobs,
+             std::int32_t nreg, const double *coef, double quantile, double fixed_coef);
+
+}  // namespace vimor
+
+#endif
