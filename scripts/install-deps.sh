@@ -7,6 +7,7 @@ packages=(
   g++ cmake make binutils
   libgtest-dev libgmock-dev libbenchmark-dev
   python3
+  clang-14 libclang-rt-14-dev valgrind
 )
 packages+=("$@")
 
