@@ -11,7 +11,7 @@ deps:
 	scripts/install-deps.sh
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVIMOR_BUILD_TESTS=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
