@@ -60,6 +60,7 @@ static void put_doubles(const char *name, const double *x, int n) {
 /* ------------------------------------------------------------ loading */
 
 struct module {
+    void *handle;
     fcna_fn *fcna;
     saa_fn *saa;
     fcna_fn *fcna_by_ordinal; /* same as by name where exports are not numbered */
@@ -74,6 +75,7 @@ static int load(const char *name, struct module *m) {
                 (unsigned long)GetLastError());
         return 0;
     }
+    m->handle = h;
     m->fcna = (fcna_fn *)(void *)GetProcAddress(h, "_fcna_");
     m->saa = (saa_fn *)(void *)GetProcAddress(h, "_saa_");
     m->fcna_by_ordinal = (fcna_fn *)(void *)GetProcAddress(h, MAKEINTRESOURCEA(1));
@@ -86,6 +88,7 @@ static int load(const char *name, struct module *m) {
         fprintf(stderr, "vimor_dll_host: cannot load %s: %s\n", name, dlerror());
         return 0;
     }
+    m->handle = h;
     m->fcna = (fcna_fn *)dlsym(h, "_fcna_");
     m->saa = (saa_fn *)dlsym(h, "_saa_");
     m->fcna_by_ordinal = m->fcna;
@@ -97,7 +100,15 @@ static int load(const char *name, struct module *m) {
     }
     if (m->fcna_by_ordinal != m->fcna) fail("ordinal 1 is not _fcna_");
     if (m->saa_by_ordinal != m->saa) fail("ordinal 2 is not _saa_");
-    return 1;
+    return failures == 0; /* calling through a wrong ordinal would crash */
+}
+
+static void unload(struct module *m) {
+#ifdef _WIN32
+    if (!FreeLibrary((HMODULE)m->handle)) fail("FreeLibrary refused the DLL");
+#else
+    if (dlclose(m->handle) != 0) fail("dlclose refused the module");
+#endif
 }
 
 /* ------------------------------------------------------------ objective */
@@ -290,6 +301,14 @@ int main(int argc, char **argv) {
     struct search threaded = a;
     if (!run_on_thread(m.saa, &threaded)) fail("cannot start a thread");
     else if (!same_outputs(&a, &threaded)) fail("search a on another thread gives other outputs");
+
+    /* Unloading and loading again changes nothing. */
+    unload(&m);
+    if (!load(name, &m)) return 2;
+    struct search reloaded = a;
+    run(m.saa, &reloaded);
+    if (!same_outputs(&a, &reloaded)) fail("search a after a reload gives other outputs");
+    unload(&m);
 
     if (failures != 0) {
         fprintf(stderr, "vimor_dll_host: %d check(s) failed\n", failures);
