@@ -84,8 +84,8 @@ def flag(value, name):
 
 # ----------------------------------------------------------------- vectors
 
-def _doubles(values, label):
-    """array('d') copy of a 1-D sequence of finite numbers; label(i) names element i."""
+def _doubles(values, label, finite=True):
+    """array('d') copy of a 1-D sequence of (finite) numbers; label(i) names element i."""
     if isinstance(values, (str, bytes)) or not hasattr(values, "__len__"):
         raise TypeError(f"{label(None)}: expected a sequence of numbers, "
                         f"got {type(values).__name__}")
@@ -110,7 +110,7 @@ def _doubles(values, label):
             except OverflowError:
                 raise ValueError(f"{label(i)}: {v!r} is too large for a double") from None
         raise TypeError(f"{label(None)}: expected a sequence of numbers")
-    for i, v in enumerate(result):
+    for i, v in enumerate(result if finite else ()):
         if not math.isfinite(v):
             raise ValueError(f"{label(i)}: is {v!r}; NaN and infinite values are not allowed")
     return result
@@ -147,7 +147,8 @@ def response(y, nobs, name="y"):
         if isinstance(y, array.array) and y.typecode == "d":
             buffer = y
         else:
-            buffer = _doubles(y, lambda i: name if i is None else f"{name}[{i}]")
+            # Checked below: anything but 0 and 1, NaN included, is refused.
+            buffer = _doubles(y, lambda i: name if i is None else f"{name}[{i}]", finite=False)
         first = next((i for i, v in enumerate(buffer) if v != 0.0 and v != 1.0), None)
         # A memoryview stops the array from being resized while the library reads it.
         keep = memoryview(buffer)
