@@ -5,7 +5,8 @@ from dataclasses import dataclass
 from typing import Sequence
 
 from . import _data
-from ._defaults import DEFAULTS, BoxError, half_widths, restart_seeds, tolerance as default_tolerance
+from ._defaults import DEFAULTS, BoxError, half_widths, restart_seeds
+from ._defaults import tolerance as default_tolerance
 from ._library import resolve
 
 _DEFAULT_SEEDS = restart_seeds(DEFAULTS["seed"], 0, DEFAULTS["seed2"])
