@@ -256,9 +256,12 @@ class MaxScore:
         converged = sum(1 for r in self.results_ if r.converged)
         evals = sum(r.n_evals for r in self.results_)
         s1, s2 = self.seeds_[self.best_restart_]
+        # Every sign right gives the largest value; every sign wrong its negative.
+        bound = (f"largest possible {self.max_objective_:.10g}" if self.maximize
+                 else f"smallest possible {-self.max_objective_:.10g}")
         lines += [
             "",
-            f"objective      {self.objective_:.10g} (largest possible {self.max_objective_:.10g})",
+            f"objective      {self.objective_:.10g} ({bound})",
             f"classified     {self.classified_:.4f} of observations correctly",
             f"restarts       {self.restarts}, {self.n_best_} reached the best objective, "
             f"{converged} converged",
