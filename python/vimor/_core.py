@@ -1,7 +1,7 @@
 """One function per export: objective() calls _fcna_, anneal() calls _saa_."""
 import array
 import ctypes
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from typing import Sequence
 
 from . import _data
@@ -234,5 +234,4 @@ def anneal(y, X, *, quantile=DEFAULTS["quantile"], fixed_coef=DEFAULTS["fixed_co
 
 
 def _with_arrays(result, kind):
-    from dataclasses import replace
     return replace(result, best=as_output(result.best, kind), step=as_output(result.step, kind))

@@ -109,7 +109,6 @@ class MaxScore:
                 best = r
         chosen = results[best]
 
-        self._table_kind = table.kind
         self._fitted_names = list(names)
         self._order = order
         self._design = design
