@@ -16,5 +16,10 @@ from ._model import MaxScore
 
 __version__ = "0.1.0"
 
+# Tracebacks and reprs name the public home of each class.
+for _public in (AnnealResult, Library, LibraryError, MaxScore):
+    _public.__module__ = __name__
+del _public
+
 __all__ = ["AnnealResult", "DEFAULTS", "Library", "LibraryError", "MaxScore", "anneal",
            "load_library", "objective"]
