@@ -2,9 +2,9 @@
 # Builds the libFuzzer targets with clang and runs each for a bounded time.
 #   fuzz/run.sh [seconds per target, default 60]
 # New inputs go to build-fuzz/corpus/<target>; the committed seeds in
-# fuzz/corpus/<target> are read only (the test suite replays them too). Any crash, invariant violation, leak or
-# slow input stops the target and fails the script (the input is saved as
-# build-fuzz/<target>-crash-* or similar).
+# fuzz/corpus/<target> are read only (the test suite replays them too). Any
+# crash, invariant violation, leak or slow input stops the target and fails
+# the script (the input is saved as build-fuzz/<target>-crash-* or similar).
 set -euo pipefail
 seconds="${1:-60}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
