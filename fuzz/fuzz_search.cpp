@@ -36,7 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     other.seed1 = start.seed2;
     other.seed2 = start.seed1 ^ 0x5a5a;
     other.max_evals = std::min(start.max_evals, 100);
+    other.limit_hit = 0x5a5a;  // left alone unless the limit ends the run
     VIMOR_FUZZ_CHECK(other.run() == 0);
+    VIMOR_FUZZ_CHECK(other.limit_hit == (other.status == 1 ? 1 : 0x5a5a));
 
     SearchCase second = start;
     VIMOR_FUZZ_CHECK(second.run() == 0);
