@@ -1,0 +1,23 @@
+# The objective's vector kernels: one body compiled per instruction set, each
+# file with its own flags, so the module still runs on any x86-64 processor
+# and picks the best kernel at run time. Never -march=native; no fused
+# multiply-add even where the flags allow it (-ffp-contract=off, no intrinsics).
+include(CheckCXXSourceCompiles)
+check_cxx_source_compiles("
+#if !defined(__x86_64__)
+#error not x86-64
+#endif
+int main() { return 0; }" VIMOR_TARGET_X86_64)
+
+if(VIMOR_TARGET_X86_64 AND NOT VIMOR_FORCE_SCALAR)
+  set(vimor_kernel_dir ${PROJECT_SOURCE_DIR}/src/kernels)
+  target_sources(vimor_objects PRIVATE
+    ${vimor_kernel_dir}/objective_sse2.cpp
+    ${vimor_kernel_dir}/objective_avx2.cpp
+    ${vimor_kernel_dir}/objective_avx512.cpp)
+  set_source_files_properties(${vimor_kernel_dir}/objective_avx2.cpp
+    PROPERTIES COMPILE_OPTIONS -mavx2)
+  set_source_files_properties(${vimor_kernel_dir}/objective_avx512.cpp
+    PROPERTIES COMPILE_OPTIONS -mavx512f)
+  target_compile_definitions(vimor_objects PRIVATE VIMOR_SIMD_KERNELS=1)
+endif()
