@@ -12,6 +12,10 @@
 #include <cstring>
 #include <initializer_list>
 
+#if VIMOR_SIMD_KERNELS
+#include <cpuid.h>
+#endif
+
 namespace vimor {
 
 // ---------------------------------------------------------------- objective
@@ -105,24 +109,29 @@ double objective_nan(const double *response, const double *regressors, std::int3
 // VIMOR_FORCE_SCALAR; the best one the processor has is chosen on the first
 // call (loading the module does nothing) and kept for the process.
 
-static bool processor_has(Kernel k) {
-    switch (k) {
-    case Kernel::scalar:
-        return true;
 #if VIMOR_SIMD_KERNELS
-    case Kernel::sse2:
-        return true;  // part of x86-64
-    case Kernel::avx2:
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2");  // also checks the OS saves the registers
-    case Kernel::avx512:
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx512f");
-#endif
-    default:
-        return false;
-    }
+// Asks the processor directly rather than through the compiler's CPU model,
+// whose initialiser would run when the module is loaded. A kernel needs its
+// instructions (cpuid) and the operating system's saving of their registers
+// (xgetbv).
+static bool processor_has(Kernel k) {
+    if (k == Kernel::scalar || k == Kernel::sse2) return true;  // SSE2 is part of x86-64
+    unsigned a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    if (!(c & bit_OSXSAVE) || !(c & bit_AVX)) return false;
+    unsigned xcr0, xcr0_high;
+    __asm__ volatile("xgetbv" : "=a"(xcr0), "=d"(xcr0_high) : "c"(0));
+    if (__get_cpuid_max(0, nullptr) < 7) return false;
+    __cpuid_count(7, 0, a, b, c, d);
+    const bool ymm_saved = (xcr0 & 0x06) == 0x06;     // SSE and AVX state
+    const bool zmm_saved = (xcr0 & 0xe6) == 0xe6;     // and opmask, upper ZMM halves, ZMM16-31
+    if (k == Kernel::avx2) return ymm_saved && (b & bit_AVX2);
+    if (k == Kernel::avx512) return zmm_saved && (b & bit_AVX512F);
+    return false;
 }
+#else
+static bool processor_has(Kernel k) { return k == Kernel::scalar; }
+#endif
 
 ObjectiveKernel objective_kernel(Kernel k) {
     if (!processor_has(k)) return nullptr;

@@ -146,7 +146,7 @@ TEST(Kernels, DispatchPicksTheWidestAvailable) {
         if (vimor::objective_kernel(k)) widest = k;
     ASSERT_TRUE(vimor::select_kernel(widest));
     EXPECT_EQ(vimor::active_kernel(), widest);
-#if defined(__x86_64__) && !defined(VIMOR_TEST_FORCE_SCALAR)
+#if defined(__x86_64__) && !defined(VIMOR_FORCE_SCALAR)
     // SSE2 is part of x86-64: some vector kernel is always there.
     EXPECT_NE(widest, Kernel::scalar);
 #endif

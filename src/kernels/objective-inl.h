@@ -28,9 +28,15 @@ inline Vec load(const double *p) {
 }
 
 inline Vec splat(double x) {
-    Vec v;
-    for (int l = 0; l < VIMOR_LANES; ++l) v[l] = x;
-    return v;
+#if VIMOR_LANES == 2
+    return Vec{x, x};
+#elif VIMOR_LANES == 4
+    return Vec{x, x, x, x};
+#elif VIMOR_LANES == 8
+    return Vec{x, x, x, x, x, x, x, x};
+#else
+#error unsupported vector width
+#endif
 }
 
 // Lanes of a where m is set, of b elsewhere: bits are moved, not computed.
