@@ -57,6 +57,15 @@ inline double observation_term(const double *response, const double *regressors,
     return (weight * (response[i] - shift)) * factor;
 }
 
+// The terms of VIMOR_LANES observations from their indices: +1 where the
+// index is >= 0 (zeros of both signs), -1 where it is < 0, the index itself
+// where it is NaN, times weight * (y - shift). Multiplying by +-1 is exact.
+inline Vec block_terms(Vec index, const double *response, Vec weight, Vec shift) {
+    const Vec zero = splat(0.0);
+    const Vec factor = select(index >= zero, splat(1.0), select(index < zero, splat(-1.0), index));
+    return (weight * (load(response) - shift)) * factor;
+}
+
 }  // namespace
 
 double VIMOR_KERNEL_NAME(const double *response, const double *regressors, int32_t nobs,
@@ -67,27 +76,39 @@ double VIMOR_KERNEL_NAME(const double *response, const double *regressors, int32
     const double *last_column = regressors + (nreg - 1) * n;
     const double weight = 1.0 / static_cast<double>(nobs);
     const double shift = 1.0 - quantile;
-
-    const Vec zero = splat(0.0);
-    const Vec one = splat(1.0);
-    const Vec minus_one = splat(-1.0);
     const Vec vweight = splat(weight);
     const Vec vshift = splat(shift);
     const Vec vfixed = splat(fixed_coef);
+    constexpr int W = VIMOR_LANES;
 
+    // Two vectors of observations at a time: each coefficient is loaded once
+    // for both, and the two index sums are independent.
     ptrdiff_t i = 0;
-    for (; i + VIMOR_LANES <= n; i += VIMOR_LANES) {
+    for (; i + 2 * W <= n; i += 2 * W) {
         // Starts from +0, as the scalar index does: x*c + 0 turns -0 into +0.
-        Vec index = zero;
+        Vec index0 = splat(0.0), index1 = splat(0.0);
+        for (int32_t j = 0; j < nreg - 1; ++j) {
+            const double *column = regressors + j * n + i;
+            const Vec c = splat(coef[j]);
+            index0 = load(column) * c + index0;  // multiply, then add: not fused
+            index1 = load(column + W) * c + index1;
+        }
+        index0 = load(last_column + i) * vfixed + index0;
+        index1 = load(last_column + i + W) * vfixed + index1;
+        const Vec term0 = block_terms(index0, response + i, vweight, vshift);
+        const Vec term1 = block_terms(index1, response + i + W, vweight, vshift);
+        // The sum stays one serial chain, in observation order.
+        for (int l = 0; l < W; ++l) score = term0[l] + score;
+        for (int l = 0; l < W; ++l) score = term1[l] + score;
+    }
+    if (i + W <= n) {
+        Vec index = splat(0.0);
         for (int32_t j = 0; j < nreg - 1; ++j)
-            index = load(regressors + j * n + i) * splat(coef[j]) + index;  // not fused
-        index = load(last_column + i) * vfixed + index;                      // not fused
-        // +1 where index >= 0 (zeros of both signs), -1 where index < 0, the
-        // index itself where it is NaN. Multiplying by +-1 is exact.
-        const Vec factor = select(index >= zero, one, select(index < zero, minus_one, index));
-        const Vec term = (vweight * (load(response + i) - vshift)) * factor;
-        // The sum stays serial, in observation order.
-        for (int l = 0; l < VIMOR_LANES; ++l) score = term[l] + score;
+            index = load(regressors + j * n + i) * splat(coef[j]) + index;
+        index = load(last_column + i) * vfixed + index;
+        const Vec term = block_terms(index, response + i, vweight, vshift);
+        for (int l = 0; l < W; ++l) score = term[l] + score;
+        i += W;
     }
     for (; i < n; ++i)
         score = observation_term(response, regressors, n, i, nreg, coef, fixed_coef, weight,
