@@ -31,17 +31,26 @@ def args(name):
     return out
 
 
-def table(objective, search):
-    lines = [
-        "| N | K | kernel | ns/obs | plain ns/obs | add chain | stream | ratio to limit | plain ratio | speed-up |",
-        "|--:|--:|:--|--:|--:|--:|--:|--:|--:|--:|",
-    ]
+def table(objective, kernels, search):
+    lines = []
+    if objective:
+        lines += [
+            "| N | K | kernel | ns/obs | plain ns/obs | add chain | stream | ratio to limit | plain ratio | speed-up |",
+            "|--:|--:|:--|--:|--:|--:|--:|--:|--:|--:|",
+        ]
     for r in objective:
         a = args(r["name"])
         lines.append(
             "| {N:,} | {K} | {label} | {ns_obs:.3f} | {plain_ns_obs:.3f} | {chain_ns_obs:.3f} | "
             "{stream_ns_obs:.3f} | {ratio:.2f} | {plain_ratio:.2f} | {speedup:.2f} |".format(
                 N=a["N"], K=a["K"], **dict(r, label=r.get("label", ""))))
+    if kernels:
+        lines += ["", "| N | K | kernel | ns/obs | speed-up over plain |", "|--:|--:|:--|--:|--:|"]
+        for r in kernels:
+            a = args(r["name"])
+            if "ns_obs" in r:
+                lines.append("| {N:,} | {K} | {label} | {ns_obs:.3f} | {speedup:.2f} |".format(
+                    N=a["N"], K=a["K"], **dict(r, label=r.get("label", ""))))
     if search:
         lines += ["", "| N | K | evaluations | kernel | search ns/eval | objective ns/eval | ratio |",
                   "|--:|--:|--:|:--|--:|--:|--:|"]
@@ -50,7 +59,7 @@ def table(objective, search):
             lines.append("| {N:,} | {K} | {E:,} | {label} | {ns_eval:.0f} | {objective_ns_eval:.0f} | "
                          "{ratio:.3f} |".format(N=a["N"], K=a["K"], E=a["evals"],
                                                 **dict(r, label=r.get("label", ""))))
-    return "\n".join(lines)
+    return "\n".join(lines).strip("\n")
 
 
 def svg_plot(objective, path):
@@ -120,7 +129,8 @@ def main():
     context, chosen = rows(sys.argv[1])
     objective = [r for r in chosen if r["name"].startswith("BM_Objective/")]
     search = [r for r in chosen if r["name"].startswith("BM_Search/")]
-    print(table(objective, search))
+    kernels = [r for r in chosen if r["name"].startswith("BM_Kernel/")]
+    print(table(objective, kernels, search))
     if len(sys.argv) == 3 and objective:
         svg_plot(objective, sys.argv[2])
 
