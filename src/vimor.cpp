@@ -162,7 +162,7 @@ const char *kernel_name(Kernel k) {
     }
 }
 
-static Kernel best_kernel() {
+Kernel best_kernel() {
     for (Kernel k : {Kernel::avx512, Kernel::avx2, Kernel::sse2})
         if (objective_kernel(k)) return k;
     return Kernel::scalar;

@@ -51,7 +51,11 @@ double objective_scalar(const double *response, const double *regressors, std::i
 ObjectiveKernel objective_kernel(Kernel k);
 const char *kernel_name(Kernel k);
 
-// The kernel fcna_ uses: the best available, chosen on the first call.
+// The widest kernel the processor has.
+Kernel best_kernel();
+
+// The kernel fcna_ uses: best_kernel() unless a test chose another, decided on
+// the first call.
 Kernel active_kernel();
 
 // Test hook: makes fcna_ use kernel k; false (and no change) if unavailable.
