@@ -7,9 +7,9 @@
 // -ffp-contract=off). Only independent observations share a vector; the score
 // is still one chain of scalar additions in observation order.
 //
-// Everything here has internal linkage and no standard header is included:
-// an inline function compiled with wider instructions must not be merged by
-// the linker with the baseline copy other files use.
+// Everything here has internal linkage and only headers without functions are
+// included: an inline function compiled with wider instructions must not be
+// merged by the linker with the baseline copy other files use.
 #include <stddef.h>
 #include <stdint.h>
 
