@@ -1,10 +1,12 @@
 // Fuzzes the search: any arguments within the caller's rules must end with
 // status 0 or 1 and consistent counters, and a repeated call must give the
-// same outputs to the bit, also with another search run in between.
+// same outputs to the bit, also with another search run in between and with
+// the objective computed by another kernel.
 #include <algorithm>
 #include <cstring>
 
 #include "fuzz_input.h"
+#include "vimor_internal.h"
 
 using vimor_fuzz::take_case;
 using vimor_test::SearchCase;
@@ -12,6 +14,12 @@ using vimor_test::SearchCase;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider in(data, size);
     const SearchCase start = take_case(in);
+    // The kernels of the two identical calls; an unavailable one leaves the
+    // previous choice in place.
+    const auto kernel_first = static_cast<vimor::Kernel>(in.ConsumeIntegralInRange<int>(0, 3));
+    const auto kernel_second = static_cast<vimor::Kernel>(in.ConsumeIntegralInRange<int>(0, 3));
+    vimor::select_kernel(vimor::best_kernel());
+    vimor::select_kernel(kernel_first);
 
     SearchCase first = start;
     VIMOR_FUZZ_CHECK(first.run() == 0);
@@ -40,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     VIMOR_FUZZ_CHECK(other.run() == 0);
     VIMOR_FUZZ_CHECK(other.limit_hit == (other.status == 1 ? 1 : 0x5a5a));
 
+    vimor::select_kernel(kernel_second);
     SearchCase second = start;
     VIMOR_FUZZ_CHECK(second.run() == 0);
     VIMOR_FUZZ_CHECK(second.outputs() == first.outputs());

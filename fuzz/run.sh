@@ -12,18 +12,16 @@ out="${FUZZ_BUILD:-$root/build-fuzz}"
 cxx="${FUZZ_CXX:-clang++-14}"
 targets=(fuzz_objective fuzz_search)
 
-# Same floating-point rules as the shipped module: no contraction.
-flags=(-std=c++17 -g -O2 -ffp-contract=off -fno-fast-math
-       -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
-       -I"$root/include" -I"$root/src" -I"$root/tests")
-mkdir -p "$out"
-for t in "${targets[@]}"; do
-  "$cxx" "${flags[@]}" "$root/fuzz/$t.cpp" "$root/src/vimor.cpp" -o "$out/$t"
-done
+# The library is built by the project's own CMake (same floating-point flags,
+# same kernels), with coverage hooks and sanitizers in every object.
+cmake -S "$root" -B "$out" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVIMOR_SANITIZE=fuzzer-no-link,address,undefined -DVIMOR_BUILD_FUZZ=ON \
+  -DVIMOR_BUILD_TESTS=OFF -DVIMOR_BUILD_HOSTS=OFF -DVIMOR_BUILD_BENCH=OFF >/dev/null
+cmake --build "$out" -j "${JOBS:-2}" --target "${targets[@]}" >/dev/null
 for t in "${targets[@]}"; do
   mkdir -p "$out/corpus/$t"
   echo "fuzzing $t for ${seconds}s (log: $out/$t.log)" >&2
-  if ! "$out/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+  if ! "$out/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
       -artifact_prefix="$out/$t-" "$out/corpus/$t" "$root/fuzz/corpus/$t" >"$out/$t.log" 2>&1; then
     tail -n 60 "$out/$t.log" >&2
     echo "fuzz/run.sh: $t found a fault" >&2

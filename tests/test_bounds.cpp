@@ -15,6 +15,7 @@
 
 #include "exact_search.h"
 #include "vimor.h"
+#include "vimor_internal.h"
 
 using vimor_test::Exact;
 using vimor_test::SearchCase;
@@ -96,20 +97,31 @@ SearchCase random_case(std::mt19937 &rng) {
 
 }  // namespace
 
+// Every kernel the processor has, on exact-length arrays: vector kernels must
+// stop at the last observation and give the plain kernel's bits.
 TEST(ExactLengths, ObjectiveReadsOnlyItsArrays) {
     std::mt19937 rng(20240611);
     for (int round = 0; round < 3000; ++round) {
         SearchCase c = random_case(rng);
         const Exact<double> response = c.response, regressors = c.regressors, coef = c.coef;
-        double score = 12345.0;
-        ASSERT_EQ(_fcna_(c.response.get(), c.regressors.get(), &c.nobs, &c.nreg, c.coef.get(),
-                         &score, &c.quantile, &c.fixed_coef),
-                  0);
-        if (c.nobs == 0) EXPECT_EQ(score, 0.0);
+        double reference = 0.0;
+        for (vimor::Kernel k : {vimor::Kernel::scalar, vimor::Kernel::sse2, vimor::Kernel::avx2,
+                                vimor::Kernel::avx512}) {
+            if (!vimor::select_kernel(k)) continue;
+            double score = 12345.0;
+            ASSERT_EQ(_fcna_(c.response.get(), c.regressors.get(), &c.nobs, &c.nreg,
+                             c.coef.get(), &score, &c.quantile, &c.fixed_coef),
+                      0);
+            if (k == vimor::Kernel::scalar) reference = score;
+            EXPECT_EQ(0, std::memcmp(&score, &reference, sizeof score))
+                << "round " << round << ", kernel " << vimor::kernel_name(k);
+            if (c.nobs == 0) EXPECT_EQ(score, 0.0);
+        }
         EXPECT_TRUE(c.response.same_bytes(response) && c.regressors.same_bytes(regressors) &&
                     c.coef.same_bytes(coef))
             << "round " << round << ": an input array was written";
     }
+    vimor::select_kernel(vimor::best_kernel());
 }
 
 TEST(ExactLengths, SearchKeepsToItsArrays) {
