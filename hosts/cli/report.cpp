@@ -72,14 +72,14 @@ std::string fit_text(const Problem &problem, const Settings &settings, const Fit
     out += coefficient_table(problem, best.coef);
     std::int32_t converged = 0;
     for (const auto &r : fit.restarts) converged += r.status == 0;
-    out += fmt::format("\n  objective ({})      {}\n", settings.maximize ? "maximized" : "minimized",
+    out += fmt::format("\n  {:<22} {}\n", settings.maximize ? "objective (maximized)" : "objective (minimized)",
                        best.objective);
-    out += fmt::format("  correctly classified    {}\n", classified(problem, best.correct));
-    out += fmt::format("  restarts                {} of {} reached the best value (restart {}); "
+    out += fmt::format("  {:<22} {}\n", "correctly classified", classified(problem, best.correct));
+    out += fmt::format("  {:<22} {} of {} reached the best value (restart {}); "
                        "{} converged, {} hit the evaluation limit\n",
-                       fit.reached, fit.restarts.size(), fit.best + 1, converged,
+                       "restarts", fit.reached, fit.restarts.size(), fit.best + 1, converged,
                        fit.restarts.size() - converged);
-    out += fmt::format("  evaluations             {} in {:.2f} s ({})\n\n", fit.evals, fit.seconds,
+    out += fmt::format("  {:<22} {} in {:.2f} s ({})\n\n", "evaluations", fit.evals, fit.seconds,
                        module_path);
     out += "  restart  seed1  seed2  objective               status            evaluations\n";
     for (std::size_t r = 0; r < fit.restarts.size(); ++r) {
@@ -132,8 +132,8 @@ std::string fit_json(const Problem &problem, const Settings &settings, const Fit
 std::string score_text(const Problem &problem, double quantile, const Evaluation &at) {
     std::string out = header("score", problem, quantile);
     out += coefficient_table(problem, at.coef);
-    out += fmt::format("\n  objective               {}\n", at.objective);
-    out += fmt::format("  correctly classified    {}\n", classified(problem, at.correct));
+    out += fmt::format("\n  {:<22} {}\n", "objective", at.objective);
+    out += fmt::format("  {:<22} {}\n", "correctly classified", classified(problem, at.correct));
     return out;
 }
 
