@@ -7,6 +7,7 @@ packages=(
   g++ cmake make binutils
   libgtest-dev libgmock-dev libbenchmark-dev
   python3
+  libcli11-dev libfmt-dev libcsv-dev
 )
 packages+=("$@")
 

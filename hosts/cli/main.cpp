@@ -1,14 +1,13 @@
 // vimor: fit or score a binary-response quantile regression by maximum score
 // from a CSV file, through the module loaded at run time.
+#include <fmt/format.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
-
-#include <CLI/CLI.hpp>
-#include <fmt/format.h>
 
 #include "defaults.h"
 #include "error.h"
@@ -29,16 +28,20 @@ struct CommonFlags {
 void add_common(CLI::App &app, CommonFlags &f) {
     app.add_option("data", f.data,
                    "CSV file with a header row; without it, the bundled Mroz (1987) data and "
-                   "the default model");
-    app.add_option("--y", f.y, "response column, coded 0 and 1");
-    app.add_option("--x", f.x, "regressor columns, comma-separated");
+                   "the default model")
+        ->type_name("FILE");
+    app.add_option("--y", f.y, "response column, coded 0 and 1")->type_name("COLUMN");
+    app.add_option("--x", f.x, "regressor columns, comma-separated")->type_name("COLUMNS");
     app.add_option("--normalize", f.normalize,
-                   "COLUMN[=VALUE]: the regressor whose coefficient is held at VALUE "
-                   "(default +1) to fix the scale; handed to the module last");
+                   "the regressor whose coefficient is held at VALUE "
+                   "(default +1) to fix the scale; handed to the module last")
+        ->type_name("COLUMN[=VALUE]");
     app.add_flag("--intercept", f.intercept, "add a constant column, named (intercept)");
-    app.add_option("--quantile", f.quantile, "quantile level, in (0, 1); default 0.5");
+    app.add_option("--quantile", f.quantile, "quantile level, in (0, 1); default 0.5")
+        ->type_name("A");
     app.add_option("--library", f.library,
-                   "path of libvimor.so; default $VIMOR_LIBRARY, else found by name");
+                   "path of libvimor.so; default $VIMOR_LIBRARY, else found by name")
+        ->type_name("PATH");
     app.add_flag("--json", f.json, "print JSON instead of a table");
 }
 
@@ -133,7 +136,8 @@ int score(const CommonFlags &f, const std::string &coef_text) {
     const std::vector<double> coef = parse_list("--coef", coef_text, free_names, false);
     const Module module = load_module(f.library);
     const Evaluation at = evaluate(module, problem, quantile, coef);
-    const std::string out = f.json ? score_json(problem, quantile, at) : score_text(problem, quantile, at);
+    const std::string out =
+        f.json ? score_json(problem, quantile, at) : score_text(problem, quantile, at);
     std::fputs(out.c_str(), stdout);
     return 0;
 }
@@ -141,54 +145,101 @@ int score(const CommonFlags &f, const std::string &coef_text) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    CLI::App app{"vimor: binary-response quantile regression by maximum score, "
-                 "optimised by simulated annealing"};
+    CLI::App app{
+        "vimor: binary-response quantile regression by maximum score, "
+        "optimised by simulated annealing"};
     app.require_subcommand(1);
 
     CommonFlags fit_flags, score_flags;
     SearchFlags sf;
     CLI::App *fit_cmd = app.add_subcommand("fit", "estimate the coefficients");
     add_common(*fit_cmd, fit_flags);
-    fit_cmd->add_option("--lower", sf.lower, "lower bounds of the free coefficients, comma-separated; default from the data");
-    fit_cmd->add_option("--upper", sf.upper, "upper bounds; default from the data");
-    fit_cmd->add_option("--box-scale", sf.box_scale,
-                        fmt::format("width of the default box, in standard deviations of the "
-                                    "normalized term; default {}", defaults::box_scale));
-    fit_cmd->add_option("--start", sf.start, "start point; default the centre of the box");
-    fit_cmd->add_option("--step", sf.step,
-                        fmt::format("start step sizes (one value, or one per coefficient); "
-                                    "default {} of the box width", defaults::step_fraction));
-    fit_cmd->add_option("--step-gain", sf.step_gain,
-                        fmt::format("gain of the step adaptation; default {}", defaults::step_gain));
-    fit_cmd->add_option("--temperature", sf.temperature,
-                        fmt::format("start temperature, > 0; default {}", defaults::temperature));
-    fit_cmd->add_option("--cooling", sf.cooling,
-                        fmt::format("temperature factor per stage, in (0, 1]; default {}", defaults::cooling));
-    fit_cmd->add_option("--tolerance", sf.tolerance,
-                        fmt::format("convergence tolerance; default {} min(a, 1-a) / N, below the "
-                                    "smallest change of the objective", defaults::tolerance_fraction));
-    fit_cmd->add_option("--sweeps", sf.sweeps,
-                        fmt::format("sweeps per step adjustment; default {}", defaults::sweeps));
-    fit_cmd->add_option("--adjustments", sf.adjustments,
-                        fmt::format("step adjustments per temperature stage; default {}", defaults::adjustments));
-    fit_cmd->add_option("--history", sf.history,
-                        fmt::format("stage-end values the convergence test compares; default {}", defaults::history_len));
-    fit_cmd->add_option("--max-evals", sf.max_evals,
-                        fmt::format("evaluation limit per restart; default {}", defaults::max_evals));
-    fit_cmd->add_option("--restarts", sf.restarts,
-                        fmt::format("searches from different seeds; the best is reported; default {}", defaults::restarts));
-    fit_cmd->add_option("--seed", sf.seed,
-                        fmt::format("first seed, 0..31328; restart r uses seed + r; default {}", defaults::seed));
-    fit_cmd->add_option("--seed2", sf.seed2,
-                        fmt::format("second seed, 0..30081; default {}", defaults::seed2));
-    fit_cmd->add_option("--threads", sf.threads,
-                        "threads for the restarts (results do not depend on it); default: cores");
+    fit_cmd
+        ->add_option(
+            "--lower", sf.lower,
+            "lower bounds of the free coefficients, comma-separated; default from the data")
+        ->type_name("LIST");
+    fit_cmd->add_option("--upper", sf.upper, "upper bounds; default from the data")
+        ->type_name("LIST");
+    fit_cmd
+        ->add_option("--box-scale", sf.box_scale,
+                     fmt::format("width of the default box, in standard deviations of the "
+                                 "normalized term; default {}",
+                                 defaults::box_scale))
+        ->type_name("NUM");
+    fit_cmd->add_option("--start", sf.start, "start point; default the centre of the box")
+        ->type_name("LIST");
+    fit_cmd
+        ->add_option("--step", sf.step,
+                     fmt::format("start step sizes (one value, or one per coefficient); "
+                                 "default {} of the box width",
+                                 defaults::step_fraction))
+        ->type_name("LIST");
+    fit_cmd
+        ->add_option("--step-gain", sf.step_gain,
+                     fmt::format("gain of the step adaptation; default {}", defaults::step_gain))
+        ->type_name("LIST");
+    fit_cmd
+        ->add_option("--temperature", sf.temperature,
+                     fmt::format("start temperature, > 0; default {}", defaults::temperature))
+        ->type_name("NUM");
+    fit_cmd
+        ->add_option(
+            "--cooling", sf.cooling,
+            fmt::format("temperature factor per stage, in (0, 1]; default {}", defaults::cooling))
+        ->type_name("NUM");
+    fit_cmd
+        ->add_option("--tolerance", sf.tolerance,
+                     fmt::format("convergence tolerance; default {} min(a, 1-a) / N, below the "
+                                 "smallest change of the objective",
+                                 defaults::tolerance_fraction))
+        ->type_name("NUM");
+    fit_cmd
+        ->add_option("--sweeps", sf.sweeps,
+                     fmt::format("sweeps per step adjustment; default {}", defaults::sweeps))
+        ->type_name("N");
+    fit_cmd
+        ->add_option("--adjustments", sf.adjustments,
+                     fmt::format("step adjustments per temperature stage; default {}",
+                                 defaults::adjustments))
+        ->type_name("N");
+    fit_cmd
+        ->add_option("--history", sf.history,
+                     fmt::format("stage-end values the convergence test compares; default {}",
+                                 defaults::history_len))
+        ->type_name("N");
+    fit_cmd
+        ->add_option("--max-evals", sf.max_evals,
+                     fmt::format("evaluation limit per restart; default {}", defaults::max_evals))
+        ->type_name("N");
+    fit_cmd
+        ->add_option("--restarts", sf.restarts,
+                     fmt::format("searches from different seeds; the best is reported; default {}",
+                                 defaults::restarts))
+        ->type_name("N");
+    fit_cmd
+        ->add_option("--seed", sf.seed,
+                     fmt::format("first seed, 0..31328; restart r uses seed + r; default {}",
+                                 defaults::seed))
+        ->type_name("N");
+    fit_cmd
+        ->add_option("--seed2", sf.seed2,
+                     fmt::format("second seed, 0..30081; default {}", defaults::seed2))
+        ->type_name("N");
+    fit_cmd
+        ->add_option("--threads", sf.threads,
+                     "threads for the restarts (results do not depend on it); default: cores")
+        ->type_name("N");
     fit_cmd->add_flag("--minimize", sf.minimize, "minimize the objective instead");
 
     std::string coef;
-    CLI::App *score_cmd = app.add_subcommand("score", "evaluate the objective at given coefficients");
+    CLI::App *score_cmd =
+        app.add_subcommand("score", "evaluate the objective at given coefficients");
     add_common(*score_cmd, score_flags);
-    score_cmd->add_option("--coef", coef, "the free coefficients, comma-separated, in the order fit prints them")
+    score_cmd
+        ->add_option("--coef", coef,
+                     "the free coefficients, comma-separated, in the order fit prints them")
+        ->type_name("LIST")
         ->required();
 
     try {

@@ -1,9 +1,9 @@
 #include "model.h"
 
+#include <fmt/format.h>
+
 #include <cmath>
 #include <limits>
-
-#include <fmt/format.h>
 
 #include "error.h"
 
@@ -82,8 +82,9 @@ Problem build_problem(const Table &table, const ModelSpec &spec) {
     }
     names.push_back(spec.normalize);
     if (names.size() < 2) {
-        throw UsageError("--x: at least two regressors are needed (counting --normalize and "
-                         "--intercept), got 1");
+        throw UsageError(
+            "--x: at least two regressors are needed (counting --normalize and "
+            "--intercept), got 1");
     }
     problem.names = names;
     problem.nreg = static_cast<std::int32_t>(names.size());
@@ -104,14 +105,15 @@ Problem build_problem(const Table &table, const ModelSpec &spec) {
         }
         if (all_zero) {
             throw UsageError(fmt::format(
-                "{}: column '{}' is zero in every row of {}: {}", normalized ? "--normalize" : "--x",
-                names[j], table.path,
+                "{}: column '{}' is zero in every row of {}: {}",
+                normalized ? "--normalize" : "--x", names[j], table.path,
                 normalized ? "it cannot carry the scale" : "its coefficient is not identified"));
         }
         if (normalized && constant) {
-            throw UsageError(fmt::format("--normalize: column '{}' is constant ({} in every row of "
-                                         "{}): the scale needs a regressor that varies",
-                                         names[j], values[0], table.path));
+            throw UsageError(
+                fmt::format("--normalize: column '{}' is constant ({} in every row of "
+                            "{}): the scale needs a regressor that varies",
+                            names[j], values[0], table.path));
         }
         problem.regressors.insert(problem.regressors.end(), values.begin(), values.end());
     }

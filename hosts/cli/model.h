@@ -18,7 +18,7 @@ struct ModelSpec {
 };
 
 struct Problem {
-    std::string data;                // file the data came from
+    std::string data;  // file the data came from
     std::string response_name;
     std::vector<std::string> names;  // K regressor names; the last is the normalized one
     std::vector<double> response;    // N values, each 0 or 1

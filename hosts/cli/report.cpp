@@ -1,8 +1,8 @@
 #include "report.h"
 
-#include <algorithm>
-
 #include <fmt/format.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -25,7 +25,9 @@ std::string quoted(const std::string &s) {
     return out + "\"";
 }
 
-std::string numbers(const std::vector<double> &v) { return fmt::format("[{}]", fmt::join(v, ", ")); }
+std::string numbers(const std::vector<double> &v) {
+    return fmt::format("[{}]", fmt::join(v, ", "));
+}
 
 std::size_t name_width(const Problem &problem) {
     std::size_t w = 9;  // "regressor"
@@ -72,13 +74,15 @@ std::string fit_text(const Problem &problem, const Settings &settings, const Fit
     out += coefficient_table(problem, best.coef);
     std::int32_t converged = 0;
     for (const auto &r : fit.restarts) converged += r.status == 0;
-    out += fmt::format("\n  {:<22} {}\n", settings.maximize ? "objective (maximized)" : "objective (minimized)",
+    out += fmt::format("\n  {:<22} {}\n",
+                       settings.maximize ? "objective (maximized)" : "objective (minimized)",
                        best.objective);
     out += fmt::format("  {:<22} {}\n", "correctly classified", classified(problem, best.correct));
-    out += fmt::format("  {:<22} {} of {} reached the best value (restart {}); "
-                       "{} converged, {} hit the evaluation limit\n",
-                       "restarts", fit.reached, fit.restarts.size(), fit.best + 1, converged,
-                       fit.restarts.size() - converged);
+    out += fmt::format(
+        "  {:<22} {} of {} reached the best value (restart {}); "
+        "{} converged, {} hit the evaluation limit\n",
+        "restarts", fit.reached, fit.restarts.size(), fit.best + 1, converged,
+        fit.restarts.size() - converged);
     out += fmt::format("  {:<22} {} in {:.2f} s ({})\n\n", "evaluations", fit.evals, fit.seconds,
                        module_path);
     out += "  restart  seed1  seed2  objective               status            evaluations\n";
@@ -121,10 +125,9 @@ std::string fit_json(const Problem &problem, const Settings &settings, const Fit
         "\"sweeps\": {}, \"adjustments\": {}, \"history_len\": {}, \"max_evals\": {}, "
         "\"restarts\": {}, \"seed\": {}, \"seed2\": {}}},\n",
         numbers(settings.lower), numbers(settings.upper), numbers(settings.start),
-        numbers(settings.step), numbers(settings.step_gain), settings.temperature,
-        settings.cooling, settings.tolerance, settings.sweeps, settings.adjustments,
-        settings.history_len, settings.max_evals, settings.restarts, settings.seed,
-        settings.seed2);
+        numbers(settings.step), numbers(settings.step_gain), settings.temperature, settings.cooling,
+        settings.tolerance, settings.sweeps, settings.adjustments, settings.history_len,
+        settings.max_evals, settings.restarts, settings.seed, settings.seed2);
     out += fmt::format("  \"restarts\": [{}\n  ]\n}}\n", restarts);
     return out;
 }

@@ -1,5 +1,7 @@
 #include "search.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -8,8 +10,6 @@
 #include <limits>
 #include <mutex>
 #include <thread>
-
-#include <fmt/format.h>
 
 #include "defaults.h"
 #include "error.h"
@@ -121,14 +121,16 @@ Settings resolve_settings(const SearchFlags &flags, double quantile, const Probl
     s.upper = flags.upper.empty() ? upper : parse_list("--upper", flags.upper, free_names, false);
     for (std::int32_t j = 0; j < nfree; ++j) {
         if (!std::isfinite(s.lower[j]) || !std::isfinite(s.upper[j])) {
-            throw UsageError(fmt::format("--box-scale: the box for '{}' is not finite; give "
-                                         "--lower and --upper",
-                                         free_names[j]));
+            throw UsageError(
+                fmt::format("--box-scale: the box for '{}' is not finite; give "
+                            "--lower and --upper",
+                            free_names[j]));
         }
         if (s.lower[j] > s.upper[j]) {
-            throw UsageError(fmt::format("--lower/--upper: lower bound {} is above upper bound {} "
-                                         "for '{}'",
-                                         s.lower[j], s.upper[j], free_names[j]));
+            throw UsageError(
+                fmt::format("--lower/--upper: lower bound {} is above upper bound {} "
+                            "for '{}'",
+                            s.lower[j], s.upper[j], free_names[j]));
         }
     }
 
@@ -173,8 +175,8 @@ Settings resolve_settings(const SearchFlags &flags, double quantile, const Probl
     if (s.tolerance < 0.0) throw UsageError("--tolerance: must not be negative");
 
     const long long int_max = std::numeric_limits<std::int32_t>::max();
-    auto count = [&](const char *flag, const std::string &text, long long fallback,
-                     long long lo, long long hi) {
+    auto count = [&](const char *flag, const std::string &text, long long fallback, long long lo,
+                     long long hi) {
         if (text.empty()) return static_cast<std::int32_t>(fallback);
         return parse_int(flag, text, lo, hi);
     };
@@ -208,8 +210,8 @@ Fit run_fit(const Module &module, const Problem &problem, const Settings &settin
         const std::int32_t maximize = settings.maximize ? 1 : 0;
         double temperature = settings.temperature;
         std::int32_t limit_hit = 0;
-        module.saa(problem.response.data(), problem.regressors.data(), &problem.nobs,
-                   &problem.nreg, coef.data(), &settings.quantile, &maximize, &settings.cooling,
+        module.saa(problem.response.data(), problem.regressors.data(), &problem.nobs, &problem.nreg,
+                   coef.data(), &settings.quantile, &maximize, &settings.cooling,
                    &settings.tolerance, &settings.sweeps, &settings.adjustments,
                    &settings.history_len, &settings.max_evals, settings.lower.data(),
                    settings.upper.data(), settings.step_gain.data(), &out.seed1, &out.seed2,
@@ -232,7 +234,8 @@ Fit run_fit(const Module &module, const Problem &problem, const Settings &settin
         }
     };
     std::vector<std::thread> pool;
-    for (int t = 1; t < std::min(settings.threads, settings.restarts); ++t) pool.emplace_back(worker);
+    for (int t = 1; t < std::min(settings.threads, settings.restarts); ++t)
+        pool.emplace_back(worker);
     worker();
     for (auto &t : pool) t.join();
 

@@ -41,7 +41,7 @@ struct Restart {
 
 struct Fit {
     std::vector<Restart> restarts;
-    std::size_t best = 0;    // index of the reported restart
+    std::size_t best = 0;      // index of the reported restart
     std::int32_t reached = 0;  // restarts within tolerance of the best value
     std::int64_t evals = 0;
     double seconds = 0;

@@ -11,8 +11,8 @@
 struct Table {
     std::string path;
     std::vector<std::string> header;
-    std::vector<std::vector<std::string>> rows;  // one per data record
-    std::vector<long> lines;                     // file line on which each record starts
+    std::vector<std::vector<std::string>> rows;          // one per data record
+    std::vector<long> lines;                             // file line on which each record starts
     std::map<std::string, std::vector<double>> derived;  // columns computed by the host
 
     std::size_t size() const { return rows.size(); }
