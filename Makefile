@@ -11,7 +11,7 @@ deps:
 	scripts/install-deps.sh
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVIMOR_BUILD_TESTS=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
@@ -22,3 +22,16 @@ test: build
 
 clean:
 	rm -rf $(BUILD)
+
+# The Windows DLL: cross-built with MinGW-w64, its export table checked, and
+# run under Wine against the Linux build's transcript.
+WINBUILD ?= build-windows
+WINDOWS_DEPS = g++-mingw-w64-x86-64-win32 gcc-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 wine64
+
+.PHONY: windows
+windows: build
+	scripts/install-deps.sh $(WINDOWS_DEPS)
+	cmake -S . -B $(WINBUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DVIMOR_LINUX_HOST=$(CURDIR)/$(BUILD)/tests/windows/vimor_dll_host
+	cmake --build $(WINBUILD) -j $(JOBS)
+	ctest --test-dir $(WINBUILD) --output-on-failure

@@ -136,7 +136,7 @@ Settings resolve_settings(const SearchFlags &flags, double quantile, const Probl
 
     if (flags.start.empty()) {
         s.start.resize(nfree);
-        for (std::int32_t j = 0; j < nfree; ++j) s.start[j] = (s.lower[j] + s.upper[j]) / 2.0;
+        for (std::int32_t j = 0; j < nfree; ++j) s.start[j] = 0.5 * s.lower[j] + 0.5 * s.upper[j];
     } else {
         s.start = parse_list("--start", flags.start, free_names, false);
         for (std::int32_t j = 0; j < nfree; ++j) {

@@ -1,0 +1,253 @@
+"""Bad input is refused with a message naming the argument, before any call of
+the library (the stub below fails the test if it is called)."""
+import array
+import math
+import unittest
+
+import vimor
+from support import probit_data
+
+try:
+    import numpy
+except ImportError:
+    numpy = None
+
+
+def _never(*args):
+    raise AssertionError("the library was called with bad input")
+
+
+class NeverCalled:
+    fcna = staticmethod(_never)
+    saa = staticmethod(_never)
+
+
+STUB = NeverCalled()
+ROWS, Y = probit_data(n=20, k=3, seed=2)
+BOX = dict(lower=[-1.0, -1.0], upper=[1.0, 1.0])
+
+
+def anneal(**changes):
+    args = dict(y=Y, X=ROWS)
+    args.update(changes)
+    y, X = args.pop("y"), args.pop("X")
+    return vimor.anneal(y, X, library=STUB, **args)
+
+
+def objective(y=Y, X=ROWS, coef=(0.0, 0.0), quantile=0.5, fixed_coef=1.0):
+    return vimor.objective(y, X, coef, quantile, fixed_coef, library=STUB)
+
+
+def fit(X=None, y=Y, **options):
+    if X is None:
+        X = {"a": [r[0] for r in ROWS], "b": [r[1] for r in ROWS], "c": [r[2] for r in ROWS]}
+    return vimor.MaxScore(library=STUB, **options).fit(X, y)
+
+
+class ShapeTest(unittest.TestCase):
+    def test_response_length(self):
+        with self.assertRaisesRegex(ValueError, r"^y: has 19 values but X has 20 rows"):
+            anneal(y=Y[:-1])
+        with self.assertRaisesRegex(ValueError, r"^y: has 19 values"):
+            objective(y=Y[:-1])
+
+    def test_ragged_rows(self):
+        rows = [list(r) for r in ROWS]
+        rows[4] = rows[4][:2]
+        with self.assertRaisesRegex(ValueError, r"^X\[4\]: has 2 values but X\[0\] has 3"):
+            anneal(X=rows)
+
+    def test_columns_of_different_lengths(self):
+        with self.assertRaisesRegex(ValueError, r"^X: column 'b' has 3 values but column 'a' has 4"):
+            anneal(X={"a": [1, 2, 3, 4], "b": [1, 2, 3]}, y=[0, 1, 0, 1])
+
+    def test_fewer_than_two_regressors(self):
+        with self.assertRaisesRegex(ValueError, r"^X: needs at least two regressors \(columns\), got 1"):
+            anneal(X=[[r[0]] for r in ROWS])
+        with self.assertRaisesRegex(ValueError, r"^X: needs at least two regressors"):
+            objective(X=[[r[0]] for r in ROWS], coef=[])
+
+    def test_no_rows(self):
+        with self.assertRaisesRegex(ValueError, r"^X: has no rows"):
+            anneal(X=[], y=[])
+
+    def test_per_coefficient_lengths(self):
+        with self.assertRaisesRegex(ValueError, r"^coef: expected 2 values \(one per free coefficient\), got 3"):
+            objective(coef=[0.0, 0.0, 0.0])
+        with self.assertRaisesRegex(ValueError, r"^lower: expected 2 values"):
+            anneal(lower=[-1.0], upper=[1.0, 1.0])
+        with self.assertRaisesRegex(ValueError, r"^start: expected 2 values"):
+            anneal(start=[0.0], **BOX)
+        with self.assertRaisesRegex(ValueError, r"^step_gain: expected 2 values"):
+            anneal(step_gain=[1.0, 1.0, 1.0])
+
+    @unittest.skipIf(numpy is None, "numpy is not installed")
+    def test_numpy_shapes(self):
+        with self.assertRaisesRegex(ValueError, r"^X: expected a 2-D array"):
+            anneal(X=numpy.zeros(20))
+        with self.assertRaisesRegex(ValueError, r"^y: expected one dimension, got 2"):
+            anneal(y=numpy.zeros((20, 1)))
+
+
+class ValueTest(unittest.TestCase):
+    def test_not_finite_regressors(self):
+        for bad in (math.nan, math.inf, -math.inf):
+            rows = [list(r) for r in ROWS]
+            rows[3][1] = bad
+            with self.assertRaisesRegex(ValueError, r"^X\[3\]\[1\]: is .*NaN and infinite values are not allowed"):
+                anneal(X=rows)
+        with self.assertRaisesRegex(ValueError, r"^X\['b'\]\[1\]: is nan"):
+            anneal(X={"a": [1.0, 2.0], "b": [1.0, math.nan]}, y=[0, 1])
+
+    @unittest.skipIf(numpy is None, "numpy is not installed")
+    def test_not_finite_numpy(self):
+        X = numpy.array(ROWS)
+        X[7, 2] = numpy.inf
+        with self.assertRaisesRegex(ValueError, r"^X\[7, 2\]: is inf"):
+            anneal(X=X)
+        y = numpy.array(Y, dtype=float)
+        y[5] = numpy.nan
+        with self.assertRaisesRegex(ValueError, r"^y\[5\]: is nan; the response must be 0 or 1"):
+            anneal(y=y)
+
+    def test_response_not_binary(self):
+        for bad in (2, 0.5, -1, math.nan):
+            y = list(Y)
+            y[6] = bad
+            with self.assertRaisesRegex(ValueError, r"^y\[6\]: is .*; the response must be 0 or 1"):
+                anneal(y=y)
+
+    def test_quantile_outside_unit_interval(self):
+        for bad in (0, 1, 1.5, -0.25, math.nan):
+            with self.assertRaisesRegex(ValueError, r"^quantile: must (lie strictly between 0 and 1|be finite)"):
+                anneal(quantile=bad)
+            with self.assertRaisesRegex(ValueError, r"^quantile: "):
+                objective(quantile=bad)
+            with self.assertRaisesRegex(ValueError, r"^quantile: "):
+                vimor.MaxScore(quantile=bad)
+
+    def test_box_upside_down(self):
+        with self.assertRaisesRegex(ValueError, r"^lower\[1\]: 2.0 is above upper\[1\] = 1.0"):
+            anneal(lower=[-1.0, 2.0], upper=[1.0, 1.0])
+
+    def test_start_outside_box(self):
+        with self.assertRaisesRegex(ValueError, r"^start\[0\]: 1.5 lies outside the box \[-1.0, 1.0\]"):
+            anneal(start=[1.5, 0.0], **BOX)
+        with self.assertRaisesRegex(ValueError, r"^start\[1\]: -1.5 lies outside"):
+            fit(start={"b": -1.5}, lower=[-1.0, -1.0], upper=[1.0, 1.0])
+
+    def test_not_finite_settings(self):
+        with self.assertRaisesRegex(ValueError, r"^upper\[0\]: is inf"):
+            anneal(lower=[-1.0, -1.0], upper=[math.inf, 1.0])
+        with self.assertRaisesRegex(ValueError, r"^fixed_coef: must be finite"):
+            anneal(fixed_coef=math.nan)
+        with self.assertRaisesRegex(ValueError, r"^coef\[1\]: is nan"):
+            objective(coef=[0.0, math.nan])
+
+    def test_temperature_and_evaluation_limit(self):
+        for bad in (0.0, -1.0):
+            with self.assertRaisesRegex(ValueError, r"^temperature: must be positive"):
+                anneal(temperature=bad)
+        with self.assertRaisesRegex(ValueError, r"^temperature: must be finite"):
+            anneal(temperature=math.inf)
+        for bad in (0, -5):
+            with self.assertRaisesRegex(ValueError, r"^max_evals: must be at least 1"):
+                anneal(max_evals=bad)
+            with self.assertRaisesRegex(ValueError, r"^max_evals: must be at least 1"):
+                vimor.MaxScore(max_evals=bad)
+        with self.assertRaisesRegex(ValueError, r"^max_evals: must be at least 1, got 2147483648"):
+            anneal(max_evals=2 ** 31)
+
+    def test_other_settings(self):
+        with self.assertRaisesRegex(ValueError, r"^cooling: must lie in \(0, 1\]"):
+            anneal(cooling=1.5)
+        with self.assertRaisesRegex(ValueError, r"^tolerance: must not be negative"):
+            anneal(tolerance=-1e-9)
+        with self.assertRaisesRegex(ValueError, r"^sweeps: must be at least 1"):
+            anneal(sweeps=0)
+        with self.assertRaisesRegex(ValueError, r"^step\[0\]: must not be negative"):
+            anneal(step=[-0.1, 0.1], **BOX)
+        with self.assertRaisesRegex(ValueError, r"^fixed_coef: must not be 0"):
+            anneal(fixed_coef=0.0)
+
+    def test_seeds_outside_32_bits(self):
+        for bad in (2 ** 31, -2 ** 31 - 1):
+            for name in ("seed1", "seed2"):
+                with self.assertRaisesRegex(ValueError, rf"^{name}: must be the 32-bit range"):
+                    anneal(**{name: bad})
+            for name in ("seed", "seed2"):
+                with self.assertRaisesRegex(ValueError, rf"^{name}: must be the 32-bit range"):
+                    vimor.MaxScore(**{name: bad})
+
+
+class TypeTest(unittest.TestCase):
+    def test_not_numbers(self):
+        with self.assertRaisesRegex(TypeError, r"^quantile: expected a number, got str"):
+            anneal(quantile="0.5")
+        with self.assertRaisesRegex(TypeError, r"^sweeps: expected an integer, got float"):
+            anneal(sweeps=2.0)
+        with self.assertRaisesRegex(TypeError, r"^maximize: expected True or False, got int"):
+            anneal(maximize=1)
+        rows = [list(r) for r in ROWS]
+        rows[2][0] = "1.0"
+        with self.assertRaisesRegex(TypeError, r"^X\[2\]\[0\]: expected a number, got str"):
+            anneal(X=rows)
+        with self.assertRaisesRegex(TypeError, r"^y\[0\]: expected a number, got NoneType"):
+            anneal(y=[None] + Y[1:])
+
+    def test_shapeless_inputs(self):
+        with self.assertRaisesRegex(TypeError, r"^X: a flat array has no shape"):
+            anneal(X=array.array("d", [0.0] * 60))
+        with self.assertRaisesRegex(TypeError, r"^X: expected a sequence of rows"):
+            anneal(X="data.csv")
+        with self.assertRaisesRegex(TypeError, r"^X\[0\]: expected a row"):
+            anneal(X=[1.0, 2.0])
+        with self.assertRaisesRegex(TypeError, r"^y: expected a sequence of numbers, got int"):
+            anneal(y=1)
+
+    def test_library_argument(self):
+        with self.assertRaisesRegex(TypeError, r"^library: expected a path or a vimor.Library"):
+            vimor.objective(Y, ROWS, [0.0, 0.0], library=42)
+
+
+class ModelTest(unittest.TestCase):
+    def test_normalize_names_a_column(self):
+        with self.assertRaisesRegex(ValueError, r"^normalize: X has no column 'd'; its columns are a, b, c"):
+            fit(normalize="d")
+        with self.assertRaisesRegex(ValueError, r"^normalize: column 3 is out of range for 3 columns"):
+            fit(normalize=3)
+        with self.assertRaisesRegex(TypeError, r"^normalize: expected a column name or position"):
+            vimor.MaxScore(normalize=1.0)
+
+    def test_normalized_column_must_vary(self):
+        X = {"a": [r[1] for r in ROWS], "b": [2.0] * 20}
+        with self.assertRaisesRegex(ValueError, r"^X: the normalized column 'b' is constant"):
+            fit(X)
+
+    def test_all_zero_column(self):
+        X = {"z": [0.0] * 20, "b": [r[1] for r in ROWS]}
+        with self.assertRaisesRegex(ValueError, r"^X: column 'z' is all zeros; give lower and upper"):
+            fit(X)
+
+    def test_intercept_name_taken(self):
+        X = {"const": [r[1] for r in ROWS], "b": [r[2] for r in ROWS]}
+        with self.assertRaisesRegex(ValueError, r"^X: already has a column named 'const'"):
+            fit(X, intercept=True)
+
+    def test_counts(self):
+        with self.assertRaisesRegex(ValueError, r"^restarts: must be at least 1"):
+            vimor.MaxScore(restarts=0)
+        with self.assertRaisesRegex(ValueError, r"^n_jobs: must be at least 1"):
+            vimor.MaxScore(n_jobs=0)
+
+    def test_box_names(self):
+        with self.assertRaisesRegex(ValueError, r"^lower: 'c' is not a free coefficient; they are a, b"):
+            fit(lower={"c": -1.0})
+
+    def test_unfitted(self):
+        with self.assertRaisesRegex(RuntimeError, r"not fitted yet"):
+            vimor.MaxScore().predict(ROWS)
+
+
+if __name__ == "__main__":
+    unittest.main()

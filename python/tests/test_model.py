@@ -1,0 +1,117 @@
+"""MaxScore: multi-start fits, their rules, and what a fit reports."""
+import random
+import unittest
+
+import vimor
+from support import probit_data, result_key, shared_defaults
+
+OPTIONS = dict(restarts=5, seed=31327, max_evals=20000)  # seeds wrap past the modulus
+
+
+def separable(n=60, quantile=0.5, sign=1.0, seed=4):
+    """A regressor z that separates the responses perfectly: y = 1 exactly when
+    sign * (z - 0.37) >= 0, with a noise regressor beside it."""
+    rng = random.Random(seed)
+    z = [round(rng.uniform(-2.0, 2.0), 4) for _ in range(n)]
+    noise = [round(rng.gauss(0.0, 1.0), 4) for _ in range(n)]
+    y = [1 if sign * (v - 0.37) >= 0 else 0 for v in z]
+    return {"noise": noise, "z": z}, y
+
+
+class RestartTest(unittest.TestCase):
+    def test_restarts_are_seeded_runs_and_the_best_wins(self):
+        rows, y = probit_data(n=90, k=3, seed=8)
+        model = vimor.MaxScore(quantile=0.4, **OPTIONS).fit(rows, y)
+        d = shared_defaults()
+        runs = [vimor.anneal(y, rows, quantile=0.4, max_evals=20000,
+                             seed1=(31327 + r) % 31329, seed2=d["seed2"] % 30082)
+                for r in range(5)]
+        self.assertEqual([result_key(r) for r in model.results_], [result_key(r) for r in runs])
+        values = [r.value for r in runs]
+        best = values.index(max(values))  # index() finds the earliest of equals
+        self.assertEqual(model.best_restart_, best)
+        self.assertEqual(model.objective_, values[best])
+        self.assertEqual(model.n_best_, values.count(values[best]))
+        self.assertEqual(model.coef_, list(runs[best].best) + [1.0])
+        self.assertEqual(model.seeds_[2], (0, d["seed2"] % 30082))
+
+    def test_minimizing_keeps_the_smallest(self):
+        rows, y = probit_data(n=90, k=3, seed=8)
+        model = vimor.MaxScore(maximize=False, **OPTIONS).fit(rows, y)
+        self.assertEqual(model.objective_, min(r.value for r in model.results_))
+
+    def test_threads_do_not_change_the_result(self):
+        rows, y = probit_data(n=150, k=4, seed=9)
+        fits = [vimor.MaxScore(n_jobs=jobs, **OPTIONS).fit(rows, y) for jobs in (1, 2, 5)]
+        keys = [[result_key(r) for r in f.results_] for f in fits]
+        self.assertEqual(keys[0], keys[1])
+        self.assertEqual(keys[0], keys[2])
+        self.assertEqual(fits[0].coef_, fits[1].coef_)
+
+
+class SeparationTest(unittest.TestCase):
+    def check(self, quantile, sign):
+        X, y = separable(quantile=quantile, sign=sign)
+        model = vimor.MaxScore(quantile=quantile, normalize="z", fixed_coef=sign, intercept=True,
+                               restarts=3).fit(X, y)
+        n1 = sum(y)
+        n0 = len(y) - n1
+        largest = (n1 * quantile + n0 * (1 - quantile)) / len(y)
+        self.assertAlmostEqual(model.objective_, largest, delta=1e-12)
+        self.assertEqual(model.max_objective_, largest)
+        # The same objective at the separating point itself, bit for bit.
+        perfect = vimor.objective(y, list(zip([1.0] * len(y), X["noise"], X["z"])),
+                                  [-0.37 * sign, 0.0], quantile, sign)
+        self.assertEqual(model.objective_.hex(), perfect.hex())
+        self.assertEqual(model.score(X, y), 1.0)
+        self.assertEqual(model.predict(X), y)
+
+    def test_median(self):
+        self.check(0.5, 1.0)
+
+    def test_low_quantile_negative_scale(self):
+        self.check(0.25, -1.0)
+
+
+class ReportTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        rows, cls.y = probit_data(n=120, k=4, seed=12)
+        cls.X = {"const": [r[0] for r in rows], "age": [r[1] for r in rows],
+                 "kids": [r[2] for r in rows], "income": [r[3] for r in rows]}
+        cls.model = vimor.MaxScore(normalize="age", **OPTIONS).fit(cls.X, cls.y)
+
+    def test_normalized_column_goes_last_to_the_library(self):
+        reordered = [[self.X[c][i] for c in ("const", "kids", "income", "age")]
+                     for i in range(len(self.y))]
+        run = vimor.anneal(self.y, reordered, max_evals=20000,
+                           seed1=self.model.seeds_[self.model.best_restart_][0],
+                           seed2=self.model.seeds_[0][1])
+        self.assertEqual(result_key(run), result_key(self.model.results_[self.model.best_restart_]))
+        self.assertEqual(self.model.names_, ["const", "age", "kids", "income"])
+        b = run.best
+        self.assertEqual(self.model.coef_, [b[0], 1.0, b[1], b[2]])
+
+    def test_score_matches_the_objective(self):
+        # At the median, S = (right - wrong) / (2N), so the share right is S + 1/2.
+        self.assertAlmostEqual(self.model.score(self.X, self.y), self.model.objective_ + 0.5,
+                               delta=1e-12)
+        self.assertEqual(self.model.classified_, self.model.score(self.X, self.y))
+
+    def test_predict_by_name_and_by_position(self):
+        shuffled = {c: self.X[c] for c in ("income", "kids", "age", "const")}
+        rows = [[self.X[c][i] for c in self.X] for i in range(len(self.y))]
+        self.assertEqual(self.model.predict(shuffled), self.model.predict(rows))
+        with self.assertRaisesRegex(ValueError, r"^X: has no column 'kids'"):
+            self.model.predict({"income": [1.0], "kid": [1.0], "age": [1.0], "const": [1.0]})
+
+    def test_summary(self):
+        text = self.model.summary()
+        self.assertIn("age", text)
+        self.assertRegex(text, r"age\s+1  \(normalized\)")
+        self.assertIn(f"{self.model.objective_:.10g}", text)
+        self.assertIn("120 observations", text)
+
+
+if __name__ == "__main__":
+    unittest.main()
