@@ -78,8 +78,12 @@ Problem load_problem(const CommonFlags &f) {
     } else {
         table = read_csv(f.data);
     }
-    if (f.y.empty()) throw UsageError("--y: the response column is required with a model");
-    if (f.normalize.empty()) throw UsageError("--normalize: required with a model");
+    if (f.y.empty())
+        throw UsageError("--y: name the response column (needed with a data file or a model)");
+    if (f.normalize.empty())
+        throw UsageError(
+            "--normalize: name the column that carries the scale (needed with a data file or a "
+            "model)");
     spec.response = f.y;
     if (!f.x.empty()) spec.regressors = split_names(f.x);
     spec.fixed_coef = defaults::fixed_coef;

@@ -40,6 +40,11 @@ Module load_module(const std::string &flag_path) {
     module.path = path;
     module.fcna = reinterpret_cast<fcna_fn>(resolve("_fcna_"));
     module.saa = reinterpret_cast<saa_fn>(resolve("_saa_"));
+    // Report the file the loader actually chose, not just the name asked for.
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void *>(module.saa), &info) != 0 && info.dli_fname != nullptr) {
+        module.path = info.dli_fname;
+    }
     // The handle stays open for the life of the process.
     return module;
 }

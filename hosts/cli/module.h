@@ -11,7 +11,7 @@ using fcna_fn = decltype(&_fcna_);
 using saa_fn = decltype(&_saa_);
 
 struct Module {
-    std::string path;  // as handed to dlopen
+    std::string path;  // the file loaded
     fcna_fn fcna = nullptr;
     saa_fn saa = nullptr;
 };
