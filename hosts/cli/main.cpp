@@ -37,7 +37,8 @@ void add_common(CLI::App &app, CommonFlags &f) {
                    "(default +1) to fix the scale; handed to the module last")
         ->type_name("COLUMN[=VALUE]");
     app.add_flag("--intercept", f.intercept, "add a constant column, named (intercept)");
-    app.add_option("--quantile", f.quantile, "quantile level, in (0, 1); default 0.5")
+    app.add_option("--quantile", f.quantile,
+                   fmt::format("quantile level, in (0, 1); default {}", defaults::quantile))
         ->type_name("A");
     app.add_option("--library", f.library,
                    "path of libvimor.so; default $VIMOR_LIBRARY, else found by name")
