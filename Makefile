@@ -35,3 +35,12 @@ windows: build
 	  -DCMAKE_BUILD_TYPE=Release -DVIMOR_LINUX_HOST=$(CURDIR)/$(BUILD)/tests/windows/vimor_dll_host
 	cmake --build $(WINBUILD) -j $(JOBS)
 	ctest --test-dir $(WINBUILD) --output-on-failure
+
+# Benchmarks of the objective and the search: median of 5 repetitions, then
+# the table and plot of bench/README.md.
+.PHONY: bench
+bench: build
+	$(BUILD)/bench/vimor_bench --benchmark_repetitions=5 --benchmark_min_time=0.2 \
+	  --benchmark_report_aggregates_only=true \
+	  --benchmark_out=$(BUILD)/bench.json --benchmark_out_format=json
+	python3 bench/report.py $(BUILD)/bench.json bench/objective.svg

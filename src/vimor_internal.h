@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "kernels/objective.h"
+
 namespace vimor {
 
 // Marsaglia-Zaman universal generator state: a lag table of multiples of
@@ -36,6 +38,28 @@ double exprep_(double x);
 // The objective S(beta) for beta = (coef[0..nreg-2], fixed_coef).
 double fcna_(const double *response, const double *regressors, std::int32_t nobs,
              std::int32_t nreg, const double *coef, double quantile, double fixed_coef);
+
+// The objective's kernels. All give the same double; fcna_ calls the active one.
+enum class Kernel : int { scalar, sse2, avx2, avx512 };
+
+// The plain kernel, one observation at a time: the reference.
+double objective_scalar(const double *response, const double *regressors, std::int32_t nobs,
+                        std::int32_t nreg, const double *coef, double quantile,
+                        double fixed_coef);
+
+// Kernel k, or null when it is not built or the processor lacks its instructions.
+ObjectiveKernel objective_kernel(Kernel k);
+const char *kernel_name(Kernel k);
+
+// The widest kernel the processor has.
+Kernel best_kernel();
+
+// The kernel fcna_ uses: best_kernel() unless a test chose another, decided on
+// the first call.
+Kernel active_kernel();
+
+// Test hook: makes fcna_ use kernel k; false (and no change) if unavailable.
+bool select_kernel(Kernel k);
 
 }  // namespace vimor
 
