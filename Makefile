@@ -15,7 +15,7 @@ build: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	$(BUILD)/hosts/example/vimor_example
+	$(BUILD)/hosts/cli/vimor fit
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

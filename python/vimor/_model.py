@@ -121,7 +121,10 @@ class MaxScore:
         self.objective_ = chosen.value
         self.results_ = results
         self.best_restart_ = best
-        self.n_best_ = sum(1 for r in results if r.value == chosen.value)
+        # Fits that classify alike can differ in the last bits of the
+        # objective, so "reached the best" allows the convergence tolerance.
+        self.n_best_ = sum(1 for r in results
+                           if abs(r.value - chosen.value) <= settings.tolerance)
         self.seeds_ = seeds
         self.n_obs_ = problem.nobs
         n1 = sum(1 for v in problem.response if v == 1.0)
@@ -264,7 +267,7 @@ class MaxScore:
             f"classified     {self.classified_:.4f} of observations correctly",
             f"restarts       {self.restarts}, {self.n_best_} reached the best objective, "
             f"{converged} converged",
-            f"best restart   {self.best_restart_} (seeds {s1}, {s2})",
+            f"best restart   {self.best_restart_ + 1} of {self.restarts} (seeds {s1}, {s2})",
             f"evaluations    {evals} in {self.fit_seconds_:.2f} s",
         ]
         return "\n".join(lines)

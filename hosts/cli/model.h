@@ -1,0 +1,55 @@
+// The estimation problem as the module takes it: 0/1 responses and a
+// column-major regressor matrix whose last column is the normalized one.
+#ifndef VIMOR_CLI_MODEL_H
+#define VIMOR_CLI_MODEL_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "table.h"
+
+struct ModelSpec {
+    std::string response;
+    std::vector<std::string> regressors;  // --x, in the user's order
+    std::string normalize;                // carries the scale; may also be in `regressors`
+    double fixed_coef = 1.0;
+    bool intercept = false;
+};
+
+struct Problem {
+    std::string data;  // file the data came from
+    std::string response_name;
+    std::vector<std::string> names;  // K regressor names; the last is the normalized one
+    std::vector<double> response;    // N values, each 0 or 1
+    std::vector<double> regressors;  // N * K, column-major
+    std::int32_t nobs = 0;
+    std::int32_t nreg = 0;
+    double fixed_coef = 1.0;
+
+    const double *column(std::int32_t j) const { return regressors.data() + std::size_t(j) * nobs; }
+};
+
+extern const char *const kInterceptName;
+
+// The model fitted when no data file is given: labour-force participation of
+// the bundled Mroz (1987) data, with the scale carried by non-wife income.
+ModelSpec default_model();
+
+// Adds the bundled data set's derived columns: nonwife_income, the family's
+// income other than the wife's earnings in thousands of dollars,
+// (fincome - hours * wage) / 1000, and experience_sq = experience^2.
+void add_derived_columns(Table &table);
+
+// Parses --normalize COLUMN[=VALUE] into `spec`.
+void parse_normalize(const std::string &text, ModelSpec &spec);
+
+// Builds and checks the problem; throws UsageError naming the flag, or the
+// file, line and column, of the first fault.
+Problem build_problem(const Table &table, const ModelSpec &spec);
+
+// Index x_i . beta summed in the module's order, and the number of
+// observations with 1[x_i . beta >= 0] equal to y_i.
+std::int64_t correctly_classified(const Problem &problem, const std::vector<double> &coef);
+
+#endif

@@ -1,0 +1,351 @@
+"""End-to-end tests of the vimor command line (run through CTest)."""
+import csv
+import json
+import os
+import random
+import re
+import subprocess
+import tempfile
+import unittest
+
+CLI = os.environ.get("VIMOR_CLI", "vimor")
+DATA = os.environ.get("VIMOR_DATA", "../../data/mroz_psid1976.csv")
+DEFAULT_NAMES = ["(intercept)", "education", "experience", "experience_sq", "age",
+                 "youngkids", "oldkids", "nonwife_income"]
+
+
+def run(*args, env=None):
+    environment = dict(os.environ)
+    environment.pop("VIMOR_LIBRARY", None)
+    environment.update(env or {})
+    return subprocess.run([CLI, *args], capture_output=True, text=True, env=environment,
+                          timeout=240)
+
+
+def run_json(*args):
+    """Runs and parses --json output, numbers kept as printed."""
+    p = run(*args, "--json")
+    if p.returncode != 0:
+        raise AssertionError(f"vimor {' '.join(args)} failed: {p.stderr}")
+    return json.loads(p.stdout, parse_float=str, parse_int=str)
+
+
+def free_coefs(result):
+    return [r["coefficient"] for r in result["regressors"] if r["normalized"] is False]
+
+
+class Files:
+    """Writes small CSV files into a temporary folder."""
+
+    def __init__(self, test):
+        self.dir = tempfile.TemporaryDirectory()
+        test.addCleanup(self.dir.cleanup)
+
+    def write(self, name, text, newline="\n"):
+        path = os.path.join(self.dir.name, name)
+        with open(path, "w", newline="") as f:
+            f.write(text.replace("\n", newline))
+        return path
+
+
+class Reproducible(unittest.TestCase):
+    def test_same_seed_same_fit(self):
+        args = ("fit", "--restarts", "3", "--seed", "77")
+        first, second = run_json(*args), run_json(*args)
+        for result in (first, second):
+            del result["wall_seconds"]
+        self.assertEqual(first, second)
+
+    def test_threads_do_not_change_the_result(self):
+        one = run_json("fit", "--restarts", "3", "--threads", "1")
+        two = run_json("fit", "--restarts", "3", "--threads", "2")
+        self.assertEqual(one["restarts"], two["restarts"])
+        self.assertEqual(one["regressors"], two["regressors"])
+
+    def test_restart_seeds_follow_the_rule(self):
+        result = run_json("fit", "--restarts", "3", "--seed", "31328", "--seed2", "5",
+                          "--max-evals", "50")
+        self.assertEqual([(r["seed1"], r["seed2"]) for r in result["restarts"]],
+                         [("31328", "5"), ("0", "5"), ("1", "5")])
+
+    def test_default_fit_uses_the_default_model(self):
+        p = run("fit", "--restarts", "1", "--max-evals", "2000")
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertEqual(p.stderr, "")  # no progress when stderr is not a terminal
+        self.assertRegex(p.stdout, r"753 observations, response participation, quantile 0\.5")
+        self.assertRegex(p.stdout, r"nonwife_income +-1  \(normalized\)")
+        for name in DEFAULT_NAMES:
+            self.assertIn(name, p.stdout)
+
+
+class ScoreMatchesFit(unittest.TestCase):
+    def test_json_coefficients_score_to_the_fit_objective(self):
+        fit = run_json("fit", "--restarts", "2", "--seed", "123")
+        score = run_json("score", "--coef", ",".join(free_coefs(fit)))
+        self.assertEqual(score["objective"], fit["objective"])
+        self.assertEqual(score["correctly_classified"], fit["correctly_classified"])
+
+    def test_table_coefficients_score_to_the_fit_objective(self):
+        p = run("fit", "--restarts", "2", "--seed", "9")
+        self.assertEqual(p.returncode, 0, p.stderr)
+        coefs = re.findall(r"^  (\S+) +(\S+)$", p.stdout, re.M)
+        coefs = [value for name, value in coefs if name in DEFAULT_NAMES]
+        self.assertEqual(len(coefs), 7)
+        objective = re.search(r"objective \(maximized\) +(\S+)", p.stdout).group(1)
+        s = run("score", "--coef", ",".join(coefs))
+        self.assertEqual(s.returncode, 0, s.stderr)
+        self.assertEqual(re.search(r"objective +(\S+)", s.stdout).group(1), objective)
+
+    def test_score_agrees_with_an_independent_computation(self):
+        # The objective summed here in the module's order, from the CSV itself:
+        # checks the reader, the derived columns and the column order.
+        coef = [3.5, 1.25, 2.0, -0.0625, -1.5, -30.0, -2.0]
+        with open(DATA, newline="") as f:
+            rows = list(csv.DictReader(f))
+        n = len(rows)
+        score = 0.0
+        for r in rows:
+            x = [1.0, float(r["education"]), float(r["experience"]),
+                 float(r["experience"]) * float(r["experience"]), float(r["age"]),
+                 float(r["youngkids"]), float(r["oldkids"])]
+            income = (float(r["fincome"]) - float(r["hours"]) * float(r["wage"])) / 1000.0
+            index = 0.0
+            for xj, bj in zip(x, coef):
+                index = xj * bj + index
+            index = income * -1.0 + index
+            term = (1.0 / n) * (float(r["participation"]) - (1.0 - 0.5))
+            score = term * (1.0 if index >= 0 else -1.0) + score
+        result = run_json("score", "--coef", ",".join(map(repr, coef)))
+        self.assertEqual(float(result["objective"]), score)
+
+
+class Json(unittest.TestCase):
+    def test_fit_json_has_the_result(self):
+        p = run("fit", "--restarts", "2", "--json")
+        self.assertEqual(p.returncode, 0, p.stderr)
+        result = json.loads(p.stdout)
+        self.assertEqual([r["name"] for r in result["regressors"]], DEFAULT_NAMES)
+        self.assertEqual([r["normalized"] for r in result["regressors"]], [False] * 7 + [True])
+        self.assertEqual(result["regressors"][-1]["coefficient"], -1)
+        self.assertEqual(result["observations"], 753)
+        self.assertEqual(len(result["restarts"]), 2)
+        self.assertIn(result["best_restart"], (1, 2))
+        best = result["restarts"][result["best_restart"] - 1]
+        self.assertEqual(best["objective"], result["objective"])
+        self.assertEqual(best["coefficients"], [r["coefficient"] for r in result["regressors"][:7]])
+        self.assertEqual(result["evaluations"], sum(r["evaluations"] for r in result["restarts"]))
+        # With 0/1 responses at the median, S = (2 * correct - N) / (2N).
+        correct = result["correctly_classified"]["count"]
+        self.assertAlmostEqual(result["objective"], (2 * correct - 753) / (2 * 753), places=12)
+        self.assertLessEqual(set(("temperature", "cooling", "tolerance", "lower", "upper")),
+                             set(result["settings"]))
+
+    def test_score_json(self):
+        result = run_json("score", "--coef", "0,0,0,0,0,0,0")
+        # Every index is -nonwife_income, which is >= 0 only for the few with
+        # non-positive non-wife income: so the objective is about that split.
+        self.assertEqual(result["command"], "score")
+        self.assertEqual(len(result["regressors"]), 8)
+
+
+class Separation(unittest.TestCase):
+    """On data that a known coefficient vector separates perfectly, the fit
+    reaches the largest possible objective, (n1 a + n0 (1 - a)) / N."""
+
+    def write_separable(self, files):
+        rng = random.Random(20260101)
+        lines = ["y,x1,x2"]
+        n1 = 0
+        rows = 0
+        while rows < 120:
+            x1, x2 = rng.uniform(-3, 3), rng.uniform(-3, 3)
+            index = -0.5 + 2.0 * x1 + x2
+            if abs(index) < 0.2:
+                continue  # keep a margin so the separating set has some width
+            y = 1 if index >= 0 else 0
+            n1 += y
+            rows += 1
+            lines.append(f"{y},{x1!r},{x2!r}")
+        return files.write("separable.csv", "\n".join(lines) + "\n"), n1, rows
+
+    def test_fit_reaches_the_maximum(self):
+        files = Files(self)
+        path, n1, n = self.write_separable(files)
+        for quantile in ("0.5", "0.25"):
+            a = float(quantile)
+            result = run_json("fit", path, "--y", "y", "--x", "x1", "--normalize", "x2",
+                              "--intercept", "--quantile", quantile, "--restarts", "2")
+            self.assertAlmostEqual(float(result["objective"]), (n1 * a + (n - n1) * (1 - a)) / n,
+                                   delta=1e-12)
+            self.assertEqual(result["correctly_classified"]["count"], str(n))
+
+    def test_minimize_reaches_the_minimum(self):
+        files = Files(self)
+        path, n1, n = self.write_separable(files)
+        # With the scale held at -1 the worst fit is the separating vector
+        # negated, which misclassifies every observation.
+        result = run_json("fit", path, "--y", "y", "--x", "x1", "--normalize", "x2=-1",
+                          "--intercept", "--minimize", "--restarts", "2")
+        self.assertAlmostEqual(float(result["objective"]), -0.5, delta=1e-12)
+        self.assertEqual(result["correctly_classified"]["count"], "0")
+
+
+class CsvReader(unittest.TestCase):
+    PLAIN = "y,x1,x2\n1,0.5,2\n0,-1,3\n1,2,-1\n0,-0.25,-2\n"
+
+    def score(self, path):
+        return run_json("score", path, "--y", "y", "--x", "x1", "--normalize", "x2=-1",
+                        "--intercept", "--coef", "0.125,1")
+
+    def test_quotes_crlf_blank_lines_and_bom_read_as_the_plain_file(self):
+        files = Files(self)
+        expected = self.score(files.write("plain.csv", self.PLAIN))
+        variants = {
+            "crlf.csv": (self.PLAIN, "\r\n"),
+            "blank.csv": ("\ny,x1,x2\n\n1,0.5,2\n  \n0,-1,3\n1,2,-1\n\n0,-0.25,-2\n\n", "\n"),
+            "quoted.csv": ('"y","x1","x2"\n"1",0.5,"2"\n0,"-1",3\n1,2,-1\n0,-0.25,"-2"\n', "\n"),
+            "bom.csv": ("\ufeff" + self.PLAIN, "\n"),
+            "extra.csv": ('y,x1,name,x2\n1,0.5,"Smith, J.",2\n0,-1,"say ""hi""",3\n'
+                          '1,2,"two\nlines",-1\n0,-0.25,,-2\n', "\n"),
+        }
+        for name, (text, newline) in variants.items():
+            got = self.score(files.write(name, text, newline))
+            self.assertEqual(got["objective"], expected["objective"], name)
+            self.assertEqual(got["observations"], "4", name)
+
+
+class BadInput(unittest.TestCase):
+    """Every mistake gives one line on stderr naming its place, and status 2."""
+
+    def setUp(self):
+        self.files = Files(self)
+        self.good = self.files.write("good.csv", "y,x1,x2\n1,0.5,2\n0,-1,3\n1,2,-1\n0,-0.25,-2\n")
+
+    def model(self, path=None):
+        return [path or self.good, "--y", "y", "--x", "x1", "--normalize", "x2"]
+
+    def refuse(self, args, *fragments, env=None):
+        p = run(*args, env=env)
+        self.assertEqual(p.returncode, 2, f"{args}: {p.stdout}{p.stderr}")
+        self.assertEqual(p.stdout, "", args)
+        self.assertTrue(p.stderr.startswith("vimor: "), p.stderr)
+        self.assertEqual(p.stderr.count("\n"), 1, p.stderr)
+        for fragment in fragments:
+            self.assertIn(fragment, p.stderr, args)
+
+    def bad_file(self, text):
+        path = self.files.write("bad.csv", text)
+        return path, ["fit", *self.model(path)]
+
+    def test_missing_file(self):
+        self.refuse(["fit", *self.model("/nonexistent/d.csv")], "/nonexistent/d.csv", "cannot open")
+
+    def test_missing_column(self):
+        self.refuse(["fit", self.good, "--y", "y", "--x", "x1,zz", "--normalize", "x2"],
+                    "--x", "no column 'zz'")
+        self.refuse(["fit", self.good, "--y", "yy", "--x", "x1", "--normalize", "x2"],
+                    "--y", "no column 'yy'")
+        self.refuse(["fit", self.good, "--y", "y", "--x", "x1", "--normalize", "q"],
+                    "--normalize", "no column 'q'")
+
+    def test_cell_not_a_number(self):
+        path, args = self.bad_file("y,x1,x2\n1,0.5,2\n0,abc,3\n")
+        self.refuse(args, path, "line 3", "column 'x1'", "'abc' is not a number")
+        path, args = self.bad_file("y,x1,x2\n1,0.5,2\n\n0,3,\n")
+        self.refuse(args, path, "line 4", "column 'x2'", "empty cell")
+
+    def test_nan_and_infinite_values(self):
+        for cell in ("nan", "inf", "-Infinity", "1e999"):
+            path, args = self.bad_file(f"y,x1,x2\n1,0.5,2\n0,1,{cell}\n")
+            self.refuse(args, path, "line 3", "column 'x2'", "not a finite number")
+
+    def test_response_not_zero_or_one(self):
+        path, args = self.bad_file("y,x1,x2\n1,0.5,2\n2,1,3\n")
+        self.refuse(args, path, "line 3", "column 'y'", "response 2 is neither 0 nor 1")
+        path, args = self.bad_file("y,x1,x2\n1,0.5,2\n0.5,1,3\n")
+        self.refuse(args, "line 3", "neither 0 nor 1")
+
+    def test_fewer_than_two_regressors(self):
+        self.refuse(["fit", self.good, "--y", "y", "--normalize", "x2"], "--x", "at least two")
+        self.refuse(["fit", self.good, "--y", "y", "--x", "x2", "--normalize", "x2"], "at least two")
+
+    def test_constant_or_zero_normalized_column(self):
+        path, args = self.bad_file("y,x1,x2\n1,0.5,3\n0,1,3\n")
+        self.refuse(args, "--normalize", "'x2' is constant", path)
+        path, args = self.bad_file("y,x1,x2\n1,0.5,0\n0,1,0\n")
+        self.refuse(args, "--normalize", "'x2' is zero in every row")
+
+    def test_all_zero_regressor(self):
+        path, args = self.bad_file("y,x1,x2\n1,0,3\n0,0,2\n")
+        self.refuse(args, "--x", "'x1' is zero in every row")
+
+    def test_empty_data_set(self):
+        path, args = self.bad_file("y,x1,x2\n\n")
+        self.refuse(args, path, "empty data set")
+        path, args = self.bad_file("")
+        self.refuse(args, path, "empty file")
+
+    def test_malformed_csv(self):
+        path, args = self.bad_file("y,x1,x2\n1,0.5,2\n0,1,3,4\n")
+        self.refuse(args, path, "line 3 has 4 fields, the header has 3")
+        path, args = self.bad_file('y,x1,x2\n1,0.5,2\n0,1"x,3\n')
+        self.refuse(args, path, "line 3", "malformed CSV")
+        path, args = self.bad_file('y,x1,x2\n1,0.5,2\n0,"1,3\n')
+        self.refuse(args, path, "malformed CSV")
+
+    def test_quantile_outside_open_interval(self):
+        for q in ("0", "1", "1.5", "-0.1", "nan", "x"):
+            self.refuse(["fit", *self.model(), "--quantile", q], "--quantile")
+        self.refuse(["score", *self.model(), "--coef", "1", "--quantile", "1"], "--quantile")
+
+    def test_box(self):
+        self.refuse(["fit", *self.model(), "--lower", "2", "--upper", "1"],
+                    "--lower/--upper", "lower bound 2 is above upper bound 1", "'x1'")
+        self.refuse(["fit", *self.model(), "--lower", "1,2"], "--lower", "expected 1 values")
+        self.refuse(["fit", *self.model(), "--upper", "inf"], "--upper", "not a finite number")
+        self.refuse(["fit", *self.model(), "--start", "5", "--lower", "-1", "--upper", "1"],
+                    "--start", "outside the box")
+
+    def test_search_settings(self):
+        for t in ("0", "-1", "nan"):
+            self.refuse(["fit", *self.model(), "--temperature", t], "--temperature")
+        self.refuse(["fit", *self.model(), "--max-evals", "0"], "--max-evals", "outside 1..")
+        self.refuse(["fit", *self.model(), "--max-evals", "1.5"], "--max-evals", "whole number")
+        self.refuse(["fit", *self.model(), "--cooling", "0"], "--cooling")
+        self.refuse(["fit", *self.model(), "--tolerance", "-1"], "--tolerance")
+        self.refuse(["fit", *self.model(), "--sweeps", "0"], "--sweeps")
+        self.refuse(["fit", *self.model(), "--restarts", "0"], "--restarts")
+        self.refuse(["fit", *self.model(), "--step", "-1"], "--step")
+
+    def test_seeds_out_of_range(self):
+        self.refuse(["fit", *self.model(), "--seed", "31329"], "--seed", "outside 0..31328")
+        self.refuse(["fit", *self.model(), "--seed", "-1"], "--seed")
+        self.refuse(["fit", *self.model(), "--seed2", "30082"], "--seed2", "outside 0..30081")
+        self.refuse(["fit", *self.model(), "--seed", "99999999999999999999"], "--seed")
+
+    def test_module_cannot_be_loaded(self):
+        self.refuse(["fit", *self.model(), "--library", "/nonexistent/libvimor.so"],
+                    "--library", "cannot load /nonexistent/libvimor.so")
+        self.refuse(["fit", *self.model()], "VIMOR_LIBRARY", "cannot load",
+                    env={"VIMOR_LIBRARY": "/nonexistent/libvimor.so"})
+
+    def test_module_lacks_a_symbol(self):
+        self.refuse(["score", *self.model(), "--coef", "1", "--library", "libm.so.6"],
+                    "--library", "libm.so.6 lacks the symbol _fcna_")
+
+    def test_score_coefficients(self):
+        self.refuse(["score", *self.model(), "--coef", "1,2"], "--coef", "expected 1 values")
+        self.refuse(["score", *self.model(), "--coef", "nan"], "--coef", "not a finite number")
+        self.refuse(["score", *self.model()], "--coef")
+
+    def test_bad_flags(self):
+        self.refuse(["fit", "--no-such-flag"], "--no-such-flag")
+        self.refuse([], "subcommand")
+        self.refuse(["fit", self.good, "--y", "y", "--x", "x1", "--normalize", "x2=0"],
+                    "--normalize", "non-zero")
+        self.refuse(["fit", *self.model(), "--normalize", "x1"], "--normalize")
+        self.refuse(["fit", self.good, "--x", "x1", "--normalize", "x2"], "--y")
+
+
+if __name__ == "__main__":
+    unittest.main()
