@@ -10,13 +10,13 @@ seconds="${1:-60}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="${FUZZ_BUILD:-$root/build-fuzz}"
 cxx="${FUZZ_CXX:-clang++-14}"
-targets=(fuzz_objective fuzz_search)
+targets=(fuzz_objective fuzz_search fuzz_cli)
 
 # The library is built by the project's own CMake (same floating-point flags,
 # same kernels), with coverage hooks and sanitizers in every object.
 cmake -S "$root" -B "$out" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVIMOR_SANITIZE=fuzzer-no-link,address,undefined -DVIMOR_BUILD_FUZZ=ON \
-  -DVIMOR_BUILD_TESTS=OFF -DVIMOR_BUILD_HOSTS=OFF -DVIMOR_BUILD_BENCH=OFF >/dev/null
+  -DVIMOR_BUILD_TESTS=OFF -DVIMOR_BUILD_HOSTS=ON -DVIMOR_BUILD_BENCH=OFF >/dev/null
 cmake --build "$out" -j "${JOBS:-2}" --target "${targets[@]}" >/dev/null
 for t in "${targets[@]}"; do
   mkdir -p "$out/corpus/$t"
@@ -27,5 +27,5 @@ for t in "${targets[@]}"; do
     echo "fuzz/run.sh: $t found a fault" >&2
     exit 1
   fi
-  grep -E '^stat::(number_of_executed_units|new_units_added|slowest_unit_time_sec)' "$out/$t.log" >&2
+  grep -aE '^stat::(number_of_executed_units|new_units_added|slowest_unit_time_sec)' "$out/$t.log" >&2
 done

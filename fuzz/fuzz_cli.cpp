@@ -1,0 +1,137 @@
+// Fuzzes the command-line host's own handling of what a user types: the CSV
+// reader, the model built from named columns, and the parsing and checking
+// of every flag value. Any input must either be refused with a UsageError
+// (the one-line message main() prints) or give a problem and settings the
+// module can take; any other exception, crash or inconsistency is a fault.
+#include <fuzzer/FuzzedDataProvider.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "error.h"
+#include "model.h"
+#include "search.h"
+#include "table.h"
+
+namespace {
+
+[[noreturn]] void violated(const char *what) {
+    std::fprintf(stderr, "invariant violated: %s\n", what);
+    std::abort();
+}
+#define CHECK(cond) \
+    do {            \
+        if (!(cond)) violated(#cond); \
+    } while (0)
+
+// The CSV text goes to a file in memory, so the reader opens a real path and
+// nothing is written to disk.
+const std::string &csv_path() {
+    static const std::string path = [] {
+        const int fd = memfd_create("fuzz.csv", 0);
+        if (fd < 0) violated("memfd_create failed");
+        return "/proc/self/fd/" + std::to_string(fd);
+    }();
+    return path;
+}
+
+void write_csv(const std::string &text) {
+    const int fd = std::stoi(csv_path().substr(csv_path().rfind('/') + 1));
+    if (ftruncate(fd, 0) != 0 || pwrite(fd, text.data(), text.size(), 0) != ssize_t(text.size()))
+        violated("cannot write the memory file");
+}
+
+// A column name: mostly one of the header's, so that models get built.
+std::string pick_name(FuzzedDataProvider &in, const Table &table) {
+    const std::size_t k = in.ConsumeIntegralInRange<std::size_t>(0, table.header.size() + 1);
+    if (k < table.header.size()) return table.header[k];
+    if (k == table.header.size()) return kInterceptName;
+    return in.ConsumeRandomLengthString(12);
+}
+
+// A flag value: often absent, else any short text.
+std::string flag(FuzzedDataProvider &in) {
+    return in.ConsumeBool() ? std::string() : in.ConsumeRandomLengthString(24);
+}
+
+void check_table(const Table &t) {
+    CHECK(t.rows.size() == t.lines.size());
+    for (std::size_t i = 0; i < t.rows.size(); ++i) {
+        CHECK(t.rows[i].size() == t.header.size());
+        CHECK(t.lines[i] >= 2 && (i == 0 || t.lines[i] > t.lines[i - 1]));
+    }
+}
+
+void check_problem(const Problem &p) {
+    CHECK(p.nobs >= 1 && p.nreg >= 1);
+    CHECK(p.names.size() == std::size_t(p.nreg));
+    CHECK(p.response.size() == std::size_t(p.nobs));
+    CHECK(p.regressors.size() == std::size_t(p.nobs) * std::size_t(p.nreg));
+    for (double y : p.response) CHECK(y == 0.0 || y == 1.0);
+    for (double x : p.regressors) CHECK(std::isfinite(x));
+    CHECK(std::isfinite(p.fixed_coef) && p.fixed_coef != 0.0);
+}
+
+void check_settings(const Settings &s, const Problem &p) {
+    const std::size_t nfree = std::size_t(p.nreg - 1);
+    CHECK(s.lower.size() == nfree && s.upper.size() == nfree && s.start.size() == nfree);
+    CHECK(s.step.size() == nfree && s.step_gain.size() == nfree);
+    for (std::size_t j = 0; j < nfree; ++j) {
+        CHECK(std::isfinite(s.lower[j]) && std::isfinite(s.upper[j]));
+        CHECK(s.lower[j] <= s.start[j] && s.start[j] <= s.upper[j]);
+        CHECK(std::isfinite(s.step[j]) && s.step[j] >= 0.0);
+        CHECK(std::isfinite(s.step_gain[j]) && s.step_gain[j] >= 0.0);
+    }
+    CHECK(s.quantile > 0.0 && s.quantile < 1.0);
+    CHECK(std::isfinite(s.temperature) && s.temperature > 0.0);
+    CHECK(s.cooling > 0.0 && s.cooling <= 1.0);
+    CHECK(std::isfinite(s.tolerance) && s.tolerance >= 0.0);
+    CHECK(s.sweeps >= 1 && s.adjustments >= 1 && s.history_len >= 1 && s.max_evals >= 1);
+    CHECK(s.restarts >= 1 && s.threads >= 1);
+    CHECK(s.seed >= 0 && s.seed2 >= 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    FuzzedDataProvider in(data, size);
+    write_csv(in.ConsumeRandomLengthString(4096));
+    Table table;
+    try {
+        table = read_csv(csv_path());
+    } catch (const UsageError &) {
+        return 0;
+    }
+    check_table(table);
+
+    try {
+        if (in.ConsumeIntegralInRange<int>(0, 7) == 0) add_derived_columns(table);
+        ModelSpec spec;
+        spec.response = pick_name(in, table);
+        const int nx = in.ConsumeIntegralInRange<int>(0, 4);
+        for (int i = 0; i < nx; ++i) spec.regressors.push_back(pick_name(in, table));
+        std::string normalize = pick_name(in, table);
+        if (in.ConsumeBool()) normalize += "=" + in.ConsumeRandomLengthString(12);
+        parse_normalize(normalize, spec);
+        spec.intercept = in.ConsumeBool();
+        const Problem problem = build_problem(table, spec);
+        check_problem(problem);
+
+        const double quantile = parse_quantile(flag(in));
+        CHECK(quantile > 0.0 && quantile < 1.0);
+        SearchFlags f;
+        for (std::string *s : {&f.lower, &f.upper, &f.start, &f.step, &f.step_gain, &f.box_scale,
+                               &f.temperature, &f.cooling, &f.tolerance, &f.sweeps,
+                               &f.adjustments, &f.history, &f.max_evals, &f.restarts, &f.seed,
+                               &f.seed2, &f.threads})
+            *s = flag(in);
+        f.minimize = in.ConsumeBool();
+        check_settings(resolve_settings(f, quantile, problem), problem);
+    } catch (const UsageError &) {
+    }
+    return 0;
+}
