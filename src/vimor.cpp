@@ -355,8 +355,38 @@ VIMOR_API int32_t _saa_(const double *response, const double *regressors, const 
         return 0;
     };
 
+    // Step adjustment after a cycle. The comparisons are written so that a
+    // NaN ratio grows and a NaN step is cut to the box width. Returns whether
+    // any step changed, bit for bit.
+    auto adjust_steps = [&]() {
+        bool changed = false;
+        for (int32_t i = 0; i < nfree; ++i) {
+            const double before = step[i];
+            const double ratio =
+                static_cast<double>(accept_counts[i]) / static_cast<double>(n_sweeps);
+            if (!(kHighRatio >= ratio)) {
+                step[i] = ((ratio - kHighRatio) * step_gain[i] / kLowRatio + 1.0) * step[i];
+            } else if (kLowRatio > ratio) {
+                step[i] = step[i] / ((kLowRatio - ratio) / kLowRatio * step_gain[i] + 1.0);
+            }
+            const double width = upper[i] - lower[i];
+            if (!(width >= step[i])) step[i] = width;
+            changed = changed || std::memcmp(&before, &step[i], sizeof before) != 0;
+        }
+        return changed;
+    };
+
     for (;;) {
-        for (int32_t cycle = 0; cycle < n_adjust; ++cycle) {
+        if (!stages_make_trials) {
+            // Without trials the counts stay 0 and every cycle applies the
+            // same map to the steps; once a cycle leaves them unchanged, so
+            // would every later one. With no free coefficient there is
+            // nothing to adjust at all.
+            for (int32_t cycle = 0; cycle < n_adjust && nfree > 0; ++cycle) {
+                if (!adjust_steps()) break;
+            }
+        }
+        for (int32_t cycle = 0; stages_make_trials && cycle < n_adjust; ++cycle) {
             for (int32_t sweep = 0; sweep < n_sweeps; ++sweep) {
                 for (int32_t h = 0; h < nfree; ++h) {
                     // Trial point: move coordinate h, then redraw every
@@ -400,19 +430,7 @@ VIMOR_API int32_t _saa_(const double *response, const double *regressors, const 
                 }
             }
 
-            // Step adjustment. The comparisons are written so that a NaN
-            // ratio grows and a NaN step is cut to the box width.
-            for (int32_t i = 0; i < nfree; ++i) {
-                const double ratio =
-                    static_cast<double>(accept_counts[i]) / static_cast<double>(n_sweeps);
-                if (!(kHighRatio >= ratio)) {
-                    step[i] = ((ratio - kHighRatio) * step_gain[i] / kLowRatio + 1.0) * step[i];
-                } else if (kLowRatio > ratio) {
-                    step[i] = step[i] / ((kLowRatio - ratio) / kLowRatio * step_gain[i] + 1.0);
-                }
-                const double width = upper[i] - lower[i];
-                if (!(width >= step[i])) step[i] = width;
-            }
+            adjust_steps();
             for (int32_t i = 0; i < nfree; ++i) accept_counts[i] = 0;
         }
 

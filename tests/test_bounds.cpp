@@ -241,13 +241,10 @@ TEST(Termination, NotANumberStartWithTrialsEndsAtTheLimit) {
     }));
 }
 
-// KNOWN FAILURE, reported to the library's owner and disabled until fixed: a
-// run whose stages make no trial still counts through every sweep and every
-// adjustment cycle of its first stage before the limit exit. With nreg == 1
-// that is sweeps * adjustments empty iterations (2^62 here, never ending in
-// practice); with sweeps <= 0 it is adjustments * (nreg - 1) step updates
-// (about a minute here). Run with --gtest_also_run_disabled_tests.
-TEST(Termination, DISABLED_HugeCountsWithoutTrialsEndPromptly) {
+// Stages without trials must not count through their empty sweeps and
+// cycles one by one: with nreg == 1 that was sweeps * adjustments iterations
+// (2^62 here), with sweeps <= 0 adjustments * (nreg - 1) step updates.
+TEST(Termination, HugeCountsWithoutTrialsEndPromptly) {
     const int32_t big = std::numeric_limits<int32_t>::max();
     struct Shape {
         int32_t nreg, sweeps, adjustments;

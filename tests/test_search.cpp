@@ -230,6 +230,36 @@ TEST(StepAdjustment, CutToTheBoxWidthComesAfterTheRule) {
     }
 }
 
+// Without trials each cycle applies the same map to the steps: shrink by
+// 1 / (gain + 1) (ratio 0 with negative sweeps), then the cut. Many cycles,
+// a fixed point (0 after underflow) and a map that never settles (gain -2
+// flips the sign each cycle) all must come out as the cycles would.
+TEST(StepAdjustment, ManyCyclesWithoutTrials) {
+    struct Case {
+        int32_t adjustments, history_len;
+        double gain, step0;
+    };
+    for (const Case &c : {Case{3, 2, 0.5, 1.0}, Case{2000, 2, 1.0, 1.0}, Case{3, 1, -2.0, 0.5},
+                          Case{4, 1, -2.0, 0.5}, Case{100000, 3, 0.0, 1.5}}) {
+        SearchRun r = noisy_problem(15, 20, 3);
+        r.set_box(-1, 1, 0, c.step0, c.gain);
+        r.sweeps = -1;
+        r.adjustments = c.adjustments;
+        r.history_len = c.history_len;
+        r.tolerance = 0.0;
+        r.run();
+        double expected = c.step0;
+        for (int64_t k = 0; k < int64_t{c.adjustments} * c.history_len; ++k) {
+            expected = expected / (c.gain + 1.0);
+            if (!(2.0 >= expected)) expected = 2.0;
+        }
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.n_evals, 1);
+        EXPECT_TRUE(same_bits(r.step[0], expected)) << c.adjustments << " " << c.gain;
+        EXPECT_TRUE(same_bits(r.step[1], expected));
+    }
+}
+
 TEST(StepAdjustment, PinnedCoefficientStaysPut) {
     SearchRun r = noisy_problem(9, 50, 2);
     r.set_box(0.5, 0.5, 0.5, 1.0);

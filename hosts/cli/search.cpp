@@ -182,7 +182,9 @@ Settings resolve_settings(const SearchFlags &flags, double quantile, const Probl
     };
     s.sweeps = count("--sweeps", flags.sweeps, defaults::sweeps, 1, int_max);
     s.adjustments = count("--adjustments", flags.adjustments, defaults::adjustments, 1, int_max);
-    s.history_len = count("--history", flags.history, defaults::history_len, 1, 1000000);
+    // Each stage end walks and shifts the whole history, and a run needs at
+    // least that many stages, so the cost grows with its square.
+    s.history_len = count("--history", flags.history, defaults::history_len, 1, 10000);
     s.max_evals = count("--max-evals", flags.max_evals, defaults::max_evals, 1, int_max);
     s.restarts = count("--restarts", flags.restarts, defaults::restarts, 1, kSeed1Streams);
     s.seed = count("--seed", flags.seed, defaults::seed, 0, kSeed1Streams - 1);

@@ -165,6 +165,8 @@ class ValueTest(unittest.TestCase):
             anneal(tolerance=-1e-9)
         with self.assertRaisesRegex(ValueError, r"^sweeps: must be at least 1"):
             anneal(sweeps=0)
+        with self.assertRaisesRegex(ValueError, r"^history_len: must be in \[1, 10000\]"):
+            anneal(history_len=10001)
         with self.assertRaisesRegex(ValueError, r"^step\[0\]: must not be negative"):
             anneal(step=[-0.1, 0.1], **BOX)
         with self.assertRaisesRegex(ValueError, r"^fixed_coef: must not be 0"):

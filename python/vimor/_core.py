@@ -64,7 +64,9 @@ def scalar_settings(quantile, fixed_coef, maximize, temperature, cooling, tolera
         tolerance=None if tolerance is None else _data.real(tolerance, "tolerance"),
         sweeps=_data.integer(sweeps, "sweeps", 1),
         adjustments=_data.integer(adjustments, "adjustments", 1),
-        history_len=_data.integer(history_len, "history_len", 1),
+        # Each stage end walks and shifts the whole history, and a run needs
+        # at least that many stages: the cost grows with its square.
+        history_len=_data.integer(history_len, "history_len", 1, 10000),
         max_evals=_data.integer(max_evals, "max_evals", 1),
     )
     if values["fixed_coef"] == 0.0:

@@ -314,6 +314,7 @@ class BadInput(unittest.TestCase):
         self.refuse(["fit", *self.model(), "--cooling", "0"], "--cooling")
         self.refuse(["fit", *self.model(), "--tolerance", "-1"], "--tolerance")
         self.refuse(["fit", *self.model(), "--sweeps", "0"], "--sweeps")
+        self.refuse(["fit", *self.model(), "--history", "10001"], "--history")
         self.refuse(["fit", *self.model(), "--restarts", "0"], "--restarts")
         self.refuse(["fit", *self.model(), "--step", "-1"], "--step")
 
