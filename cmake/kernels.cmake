@@ -1,6 +1,6 @@
 # The objective's vector kernels: one body compiled per instruction set, each
 # file with its own flags, so the module still runs on any x86-64 processor
-# and picks the best kernel at run time. Never -march=native; no fused
+# and picks the best kernel at run time. Never tuned to the build machine; no fused
 # multiply-add even where the flags allow it (-ffp-contract=off, no intrinsics).
 include(CheckCXXSourceCompiles)
 check_cxx_source_compiles("

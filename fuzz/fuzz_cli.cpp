@@ -110,15 +110,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     try {
         if (in.ConsumeIntegralInRange<int>(0, 7) == 0) add_derived_columns(table);
-        ModelSpec spec;
-        spec.response = pick_name(in, table);
+        ModelTerms terms;
+        terms.response = pick_name(in, table);
         const int nx = in.ConsumeIntegralInRange<int>(0, 4);
-        for (int i = 0; i < nx; ++i) spec.regressors.push_back(pick_name(in, table));
+        for (int i = 0; i < nx; ++i) terms.regressors.push_back(pick_name(in, table));
         std::string normalize = pick_name(in, table);
         if (in.ConsumeBool()) normalize += "=" + in.ConsumeRandomLengthString(12);
-        parse_normalize(normalize, spec);
-        spec.intercept = in.ConsumeBool();
-        const Problem problem = build_problem(table, spec);
+        parse_normalize(normalize, terms);
+        terms.intercept = in.ConsumeBool();
+        const Problem problem = build_problem(table, terms);
         check_problem(problem);
 
         const double quantile = parse_quantile(flag(in));

@@ -69,7 +69,7 @@ std::vector<std::string> split_names(const std::string &text) {
 }
 
 Problem load_problem(const CommonFlags &f) {
-    ModelSpec spec;
+    ModelTerms terms;
     Table table;
     const bool custom = !f.y.empty() || !f.x.empty() || !f.normalize.empty() || f.intercept;
     if (f.data.empty()) {
@@ -85,12 +85,12 @@ Problem load_problem(const CommonFlags &f) {
         throw UsageError(
             "--normalize: name the column that carries the scale (needed with a data file or a "
             "model)");
-    spec.response = f.y;
-    if (!f.x.empty()) spec.regressors = split_names(f.x);
-    spec.fixed_coef = defaults::fixed_coef;
-    parse_normalize(f.normalize, spec);
-    spec.intercept = f.intercept;
-    return build_problem(table, spec);
+    terms.response = f.y;
+    if (!f.x.empty()) terms.regressors = split_names(f.x);
+    terms.fixed_coef = defaults::fixed_coef;
+    parse_normalize(f.normalize, terms);
+    terms.intercept = f.intercept;
+    return build_problem(table, terms);
 }
 
 Evaluation evaluate(const Module &module, const Problem &problem, double quantile,

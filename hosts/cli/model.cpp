@@ -9,17 +9,17 @@
 
 const char *const kInterceptName = "(intercept)";
 
-ModelSpec default_model() {
-    ModelSpec spec;
-    spec.response = "participation";
-    spec.regressors = {"education", "experience", "experience_sq", "age", "youngkids", "oldkids"};
+ModelTerms default_model() {
+    ModelTerms terms;
+    terms.response = "participation";
+    terms.regressors = {"education", "experience", "experience_sq", "age", "youngkids", "oldkids"};
     // Non-wife income is the one continuously distributed regressor (the
     // others count years or children), which identification of the
     // maximum-score coefficients needs, and more of it lowers participation.
-    spec.normalize = "nonwife_income";
-    spec.fixed_coef = -1.0;
-    spec.intercept = true;
-    return spec;
+    terms.normalize = "nonwife_income";
+    terms.fixed_coef = -1.0;
+    terms.intercept = true;
+    return terms;
 }
 
 void add_derived_columns(Table &table) {
@@ -36,51 +36,51 @@ void add_derived_columns(Table &table) {
     table.derived["experience_sq"] = std::move(experience_sq);
 }
 
-void parse_normalize(const std::string &text, ModelSpec &spec) {
+void parse_normalize(const std::string &text, ModelTerms &terms) {
     const auto eq = text.rfind('=');
-    spec.normalize = text.substr(0, eq);
-    if (spec.normalize.empty()) throw UsageError("--normalize: no column name in '" + text + "'");
+    terms.normalize = text.substr(0, eq);
+    if (terms.normalize.empty()) throw UsageError("--normalize: no column name in '" + text + "'");
     if (eq == std::string::npos) return;
     const std::string value = text.substr(eq + 1);
-    if (!parse_number(value, spec.fixed_coef) || spec.fixed_coef == 0.0) {
+    if (!parse_number(value, terms.fixed_coef) || terms.fixed_coef == 0.0) {
         throw UsageError("--normalize: the coefficient '" + value +
-                         "' must be a finite non-zero number (as in " + spec.normalize + "=-1)");
+                         "' must be a finite non-zero number (as in " + terms.normalize + "=-1)");
     }
 }
 
-Problem build_problem(const Table &table, const ModelSpec &spec) {
+Problem build_problem(const Table &table, const ModelTerms &terms) {
     if (table.size() == 0) throw UsageError(table.path + ": empty data set: no data rows");
     if (table.size() > std::size_t(std::numeric_limits<std::int32_t>::max())) {
         throw UsageError(table.path + ": too many rows for the module (at most 2^31 - 1)");
     }
     Problem problem;
     problem.data = table.path;
-    problem.response_name = spec.response;
+    problem.response_name = terms.response;
     problem.nobs = static_cast<std::int32_t>(table.size());
-    problem.fixed_coef = spec.fixed_coef;
+    problem.fixed_coef = terms.fixed_coef;
 
-    problem.response = table.numbers(spec.response, "--y");
+    problem.response = table.numbers(terms.response, "--y");
     for (std::size_t i = 0; i < table.size(); ++i) {
         const double y = problem.response[i];
         if (y != 0.0 && y != 1.0) {
             throw UsageError(fmt::format("{}: line {}, column '{}': response {} is neither 0 nor 1",
-                                         table.path, table.lines[i], spec.response, y));
+                                         table.path, table.lines[i], terms.response, y));
         }
     }
 
     std::vector<std::string> names;
-    if (spec.intercept) names.push_back(kInterceptName);
-    for (std::size_t j = 0; j < spec.regressors.size(); ++j) {
-        const std::string &name = spec.regressors[j];
+    if (terms.intercept) names.push_back(kInterceptName);
+    for (std::size_t j = 0; j < terms.regressors.size(); ++j) {
+        const std::string &name = terms.regressors[j];
         if (name.empty()) throw UsageError("--x: empty column name");
         for (std::size_t k = 0; k < j; ++k) {
-            if (spec.regressors[k] == name) {
+            if (terms.regressors[k] == name) {
                 throw UsageError("--x: column '" + name + "' is listed twice");
             }
         }
-        if (name != spec.normalize) names.push_back(name);
+        if (name != terms.normalize) names.push_back(name);
     }
-    names.push_back(spec.normalize);
+    names.push_back(terms.normalize);
     if (names.size() < 2) {
         throw UsageError(
             "--x: at least two regressors are needed (counting --normalize and "
@@ -93,7 +93,7 @@ Problem build_problem(const Table &table, const ModelSpec &spec) {
     for (std::size_t j = 0; j < names.size(); ++j) {
         const bool normalized = j + 1 == names.size();
         std::vector<double> values;
-        if (spec.intercept && j == 0) {
+        if (terms.intercept && j == 0) {
             values.assign(table.size(), 1.0);
         } else {
             values = table.numbers(names[j], normalized ? "--normalize" : "--x");

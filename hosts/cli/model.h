@@ -9,7 +9,7 @@
 
 #include "table.h"
 
-struct ModelSpec {
+struct ModelTerms {
     std::string response;
     std::vector<std::string> regressors;  // --x, in the user's order
     std::string normalize;                // carries the scale; may also be in `regressors`
@@ -34,19 +34,19 @@ extern const char *const kInterceptName;
 
 // The model fitted when no data file is given: labour-force participation of
 // the bundled Mroz (1987) data, with the scale carried by non-wife income.
-ModelSpec default_model();
+ModelTerms default_model();
 
 // Adds the bundled data set's derived columns: nonwife_income, the family's
 // income other than the wife's earnings in thousands of dollars,
 // (fincome - hours * wage) / 1000, and experience_sq = experience^2.
 void add_derived_columns(Table &table);
 
-// Parses --normalize COLUMN[=VALUE] into `spec`.
-void parse_normalize(const std::string &text, ModelSpec &spec);
+// Parses --normalize COLUMN[=VALUE] into `terms`.
+void parse_normalize(const std::string &text, ModelTerms &terms);
 
 // Builds and checks the problem; throws UsageError naming the flag, or the
 // file, line and column, of the first fault.
-Problem build_problem(const Table &table, const ModelSpec &spec);
+Problem build_problem(const Table &table, const ModelTerms &terms);
 
 // Index x_i . beta summed in the module's order, and the number of
 // observations with 1[x_i . beta >= 0] equal to y_i.
