@@ -221,13 +221,8 @@ TEST(Termination, NeverEndingConfigurationsTakeTheLimitExit) {
     EXPECT_EQ(checked, 10 * 5 * (4 + 4 * 2));
 }
 
-// With trials, a start value that is not a number still ends, by the limit.
-TEST(Termination, NotANumberStartWithTrialsEndsAtTheLimit) {
-    SearchCase c;
-    c.nobs = 4;
-    c.nreg = 3;
-    c.max_evals = 500;
-    c.allocate();
+// All regressors 1, the box [-1, 1], steps 0.5 and gains 2 (after allocate()).
+static void fill_unit_box(SearchCase &c) {
     for (std::size_t i = 0; i < c.regressors.size; ++i) c.regressors[i] = 1.0;
     for (std::size_t i = 0; i < c.coef.size; ++i) {
         c.lower[i] = -1.0;
@@ -235,6 +230,16 @@ TEST(Termination, NotANumberStartWithTrialsEndsAtTheLimit) {
         c.step[i] = 0.5;
         c.step_gain[i] = 2.0;
     }
+}
+
+// With trials, a start value that is not a number still ends, by the limit.
+TEST(Termination, NotANumberStartWithTrialsEndsAtTheLimit) {
+    SearchCase c;
+    c.nobs = 4;
+    c.nreg = 3;
+    c.max_evals = 500;
+    c.allocate();
+    fill_unit_box(c);
     c.response[0] = kNaN;
     EXPECT_TRUE(finishes_within(20, [c]() mutable {
         return c.run() == 0 && c.status == 1 && c.limit_hit == 1 && c.n_evals == 500;
@@ -257,13 +262,7 @@ TEST(Termination, HugeCountsWithoutTrialsEndPromptly) {
         c.adjustments = shape.adjustments;
         c.tolerance = -1.0;
         c.allocate();
-        for (std::size_t i = 0; i < c.regressors.size; ++i) c.regressors[i] = 1.0;
-        for (std::size_t i = 0; i < c.coef.size; ++i) {
-            c.lower[i] = -1.0;
-            c.upper[i] = 1.0;
-            c.step[i] = 0.5;
-            c.step_gain[i] = 2.0;
-        }
+        fill_unit_box(c);
         EXPECT_TRUE(finishes_within(5, [c]() mutable { return c.run() == 0 && c.status == 1; }))
             << "nreg " << shape.nreg << " sweeps " << shape.sweeps << " adjustments "
             << shape.adjustments;

@@ -84,18 +84,23 @@ def flag(value, name):
 
 # ----------------------------------------------------------------- vectors
 
+def _numeric_1d(values, name):
+    """A numpy array or pandas Series as a one-dimensional numeric ndarray."""
+    values = numpy.asarray(values)
+    if values.ndim != 1:
+        raise ValueError(f"{name}: expected one dimension, got {values.ndim}")
+    if values.dtype.kind not in "biuf":
+        raise TypeError(f"{name}: expected numbers, got dtype {values.dtype}")
+    return values
+
+
 def _doubles(values, label, finite=True):
     """array('d') copy of a 1-D sequence of (finite) numbers; label(i) names element i."""
     if isinstance(values, (str, bytes)) or not hasattr(values, "__len__"):
         raise TypeError(f"{label(None)}: expected a sequence of numbers, "
                         f"got {type(values).__name__}")
     if is_numpy(values) or _is_series(values):
-        values = numpy.asarray(values)
-        if values.ndim != 1:
-            raise ValueError(f"{label(None)}: expected one dimension, got {values.ndim}")
-        if values.dtype.kind not in "biuf":
-            raise TypeError(f"{label(None)}: expected numbers, got dtype {values.dtype}")
-        values = values.tolist()
+        values = _numeric_1d(values, label(None)).tolist()
     try:
         result = array.array("d", values)
     except (TypeError, ValueError, OverflowError):
@@ -134,11 +139,7 @@ def response(y, nobs, name="y"):
     Returns (buffer, keep), keep holding whatever must stay alive and unresized.
     """
     if is_numpy(y) or _is_series(y):
-        values = numpy.asarray(y)
-        if values.ndim != 1:
-            raise ValueError(f"{name}: expected one dimension, got {values.ndim}")
-        if values.dtype.kind not in "biuf":
-            raise TypeError(f"{name}: expected numbers, got dtype {values.dtype}")
+        values = _numeric_1d(y, name)
         buffer = numpy.ascontiguousarray(values, dtype=numpy.float64)
         bad = numpy.flatnonzero((buffer != 0.0) & (buffer != 1.0))
         first = int(bad[0]) if bad.size else None
