@@ -11,6 +11,8 @@
 
 #include "defaults.h"
 #include "error.h"
+#include "flat.h"
+#include "inference.h"
 #include "model.h"
 #include "module.h"
 #include "report.h"
@@ -103,10 +105,11 @@ Evaluation evaluate(const Module &module, const Problem &problem, double quantil
     return at;
 }
 
-int fit(const CommonFlags &f, const SearchFlags &sf) {
+int fit(const CommonFlags &f, const SearchFlags &sf, const InferenceFlags &inf) {
     const double quantile = parse_quantile(f.quantile);
     const Problem problem = load_problem(f);
     const Settings settings = resolve_settings(sf, quantile, problem);
+    const InferenceSettings inference = resolve_inference(inf, settings, problem);
     const Module module = load_module(f.library);
 
     // Progress goes to a terminal only, and only once the run has taken a
@@ -128,8 +131,23 @@ int fit(const CommonFlags &f, const SearchFlags &sf) {
     };
     const Fit result = run_fit(module, problem, settings, progress);
     const Evaluation best = evaluate(module, problem, quantile, result.restarts[result.best].best);
-    const std::string out = f.json ? fit_json(problem, settings, result, best, module.path)
-                                   : fit_text(problem, settings, result, best, module.path);
+    Uncertainty extra;
+    extra.flat = flat_ranges(module, problem, quantile, best.coef, best.objective);
+    Inference intervals;
+    if (inference.subsamples > 0) {
+        const auto subsample_progress = [&](int done) {
+            if (!tty) return;
+            std::fprintf(stderr, "\rvimor: %d of %d subsample fits done", done,
+                         inference.subsamples);
+            if (done == inference.subsamples) std::fputs("\r\033[K", stderr);
+            std::fflush(stderr);
+        };
+        intervals = run_inference(module, problem, settings, inference, best.coef,
+                                  subsample_progress);
+        extra.inference = &intervals;
+    }
+    const std::string out = f.json ? fit_json(problem, settings, result, best, extra, module.path)
+                                   : fit_text(problem, settings, result, best, extra, module.path);
     std::fputs(out.c_str(), stdout);
     return 0;
 }
@@ -236,6 +254,26 @@ int main(int argc, char **argv) {
                      "threads for the restarts (results do not depend on it); default: cores")
         ->type_name("N");
     fit_cmd->add_flag("--minimize", sf.minimize, "minimize the objective instead");
+    InferenceFlags inf;
+    fit_cmd
+        ->add_option("--subsamples", inf.subsamples,
+                     "subsamples for confidence intervals by subsampling; default 0: none")
+        ->type_name("B");
+    fit_cmd
+        ->add_option("--subsample-size", inf.subsample_size,
+                     fmt::format("observations per subsample, {}..N-1; default floor(N^(2/3))",
+                                 kMinSubsampleSize))
+        ->type_name("b");
+    fit_cmd
+        ->add_option("--subsample-restarts", inf.subsample_restarts,
+                     "restarts of each subsample fit; default as --restarts")
+        ->type_name("N");
+    fit_cmd->add_option("--level", inf.level, "confidence level, in (0, 1); default 0.95")
+        ->type_name("L");
+    fit_cmd
+        ->add_option("--interval", inf.interval,
+                     "equal-tailed (default) or symmetric")
+        ->type_name("KIND");
 
     std::string coef;
     CLI::App *score_cmd =
@@ -256,7 +294,7 @@ int main(int argc, char **argv) {
         return 2;
     }
     try {
-        if (*fit_cmd) return fit(fit_flags, sf);
+        if (*fit_cmd) return fit(fit_flags, sf, inf);
         return score(score_flags, coef);
     } catch (const UsageError &e) {
         std::fprintf(stderr, "vimor: %s\n", e.what());

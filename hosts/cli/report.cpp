@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -35,25 +36,94 @@ std::size_t name_width(const Problem &problem) {
     return w;
 }
 
-std::string coefficient_table(const Problem &problem, const std::vector<double> &coef) {
+// The coefficient table; with `extra`, each free coefficient's interval
+// (when subsampling ran) and flat range beside it.
+std::string coefficient_table(const Problem &problem, const std::vector<double> &coef,
+                              const Uncertainty *extra = nullptr) {
     const std::size_t w = name_width(problem);
-    std::string out = fmt::format("  {:<{}}  coefficient\n", "regressor", w);
+    std::vector<std::vector<std::string>> rows(coef.size());
+    std::vector<std::string> heads = {"coefficient"};
+    const Inference *inf = extra ? extra->inference : nullptr;
+    if (inf) heads.push_back(fmt::format("{:g}% interval", 100 * inf->settings.level));
+    if (extra) heads.push_back("flat range");
     for (std::size_t j = 0; j < coef.size(); ++j) {
-        out += fmt::format("  {:<{}}  {}\n", problem.names[j], w, coef[j]);
+        rows[j].push_back(fmt::format("{}", coef[j]));
+        if (inf) rows[j].push_back(fmt::format("[{}, {}]", inf->lower[j], inf->upper[j]));
+        if (extra) rows[j].push_back(fmt::format("[{}, {}]", extra->flat[j].lo, extra->flat[j].hi));
     }
+    std::vector<std::size_t> widths;
+    for (std::size_t c = 0; c < heads.size(); ++c) {
+        std::size_t cw = heads[c].size();
+        for (const auto &row : rows) cw = std::max(cw, row[c].size());
+        widths.push_back(cw);
+    }
+    auto line = [&](const std::string &name, const std::vector<std::string> &cells) {
+        std::string out = fmt::format("  {:<{}}", name, w);
+        for (std::size_t c = 0; c < cells.size(); ++c) {
+            out += c + 1 < cells.size() ? fmt::format("  {:<{}}", cells[c], widths[c])
+                                        : "  " + cells[c];
+        }
+        return out + "\n";
+    };
+    std::string out = line("regressor", heads);
+    for (std::size_t j = 0; j < coef.size(); ++j) out += line(problem.names[j], rows[j]);
     out += fmt::format("  {:<{}}  {}  (normalized)\n", problem.names.back(), w, problem.fixed_coef);
     return out;
 }
 
-std::string regressors_json(const Problem &problem, const std::vector<double> &coef) {
+// A JSON number, or null for an end that is not finite.
+std::string finite_or_null(double x) {
+    return std::isfinite(x) ? fmt::format("{}", x) : "null";
+}
+
+std::string regressors_json(const Problem &problem, const std::vector<double> &coef,
+                            const Uncertainty *extra = nullptr) {
     std::string out = "[";
     for (std::size_t j = 0; j < problem.names.size(); ++j) {
         const bool normalized = j == coef.size();
-        out += fmt::format("{}{{\"name\": {}, \"coefficient\": {}, \"normalized\": {}}}",
+        std::string more;
+        if (extra) {
+            const Inference *inf = extra->inference;
+            if (normalized) {
+                more = inf ? ", \"interval\": null, \"flat\": null" : ", \"flat\": null";
+            } else {
+                if (inf) more = fmt::format(", \"interval\": [{}, {}]", inf->lower[j], inf->upper[j]);
+                more += fmt::format(", \"flat\": [{}, {}]", finite_or_null(extra->flat[j].lo),
+                                    finite_or_null(extra->flat[j].hi));
+            }
+        }
+        out += fmt::format("{}{{\"name\": {}, \"coefficient\": {}, \"normalized\": {}{}}}",
                            j ? ", " : "", quoted(problem.names[j]),
-                           normalized ? problem.fixed_coef : coef[j], normalized);
+                           normalized ? problem.fixed_coef : coef[j], normalized, more);
     }
     return out + "]";
+}
+
+std::string inference_text(const Inference &inf) {
+    const InferenceSettings &s = inf.settings;
+    std::string out = fmt::format(
+        "  {:<22} subsampling, {} {} intervals from {} subsamples of {} observations, "
+        "{} restarts each; {} of {} fits reached their best value more than once; "
+        "{} draws redrawn (normalized column constant); {:.2f} s\n",
+        "intervals", s.symmetric ? "symmetric" : "equal-tailed",
+        fmt::format("{:g}%", 100 * s.level), s.subsamples, s.size, s.restarts, inf.multiple_best,
+        s.subsamples, inf.redrawn, inf.seconds);
+    if (inf.limit_hit > 0) {
+        out += fmt::format("  {:<22} {} subsample fits hit the evaluation limit in every restart\n",
+                           "", inf.limit_hit);
+    }
+    return out;
+}
+
+std::string inference_json(const Inference &inf) {
+    const InferenceSettings &s = inf.settings;
+    return fmt::format(
+        "  \"inference\": {{\"method\": \"subsampling\", \"interval\": {}, \"level\": {}, "
+        "\"subsamples\": {}, \"subsample_size\": {}, \"rate\": \"n^(1/3)\", "
+        "\"restarts_per_fit\": {}, \"redrawn\": {}, \"fits_best_reached_more_than_once\": {}, "
+        "\"fits_at_evaluation_limit\": {}, \"wall_seconds\": {}}},\n",
+        quoted(s.symmetric ? "symmetric" : "equal-tailed"), s.level, s.subsamples, s.size,
+        s.restarts, inf.redrawn, inf.multiple_best, inf.limit_hit, inf.seconds);
 }
 
 std::string header(const char *command, const Problem &problem, double quantile) {
@@ -69,9 +139,10 @@ std::string classified(const Problem &problem, std::int64_t correct) {
 }  // namespace
 
 std::string fit_text(const Problem &problem, const Settings &settings, const Fit &fit,
-                     const Evaluation &best, const std::string &module_path) {
+                     const Evaluation &best, const Uncertainty &extra,
+                     const std::string &module_path) {
     std::string out = header("fit", problem, settings.quantile);
-    out += coefficient_table(problem, best.coef);
+    out += coefficient_table(problem, best.coef, &extra);
     std::int32_t converged = 0;
     for (const auto &r : fit.restarts) converged += r.status == 0;
     out += fmt::format("\n  {:<22} {}\n",
@@ -83,8 +154,10 @@ std::string fit_text(const Problem &problem, const Settings &settings, const Fit
         "{} converged, {} hit the evaluation limit\n",
         "restarts", fit.reached, fit.restarts.size(), fit.best + 1, converged,
         fit.restarts.size() - converged);
-    out += fmt::format("  {:<22} {} in {:.2f} s ({})\n\n", "evaluations", fit.evals, fit.seconds,
+    out += fmt::format("  {:<22} {} in {:.2f} s ({})\n", "evaluations", fit.evals, fit.seconds,
                        module_path);
+    if (extra.inference) out += inference_text(*extra.inference);
+    out += "\n";
     out += "  restart  seed1  seed2  objective               status            evaluations\n";
     for (std::size_t r = 0; r < fit.restarts.size(); ++r) {
         const Restart &x = fit.restarts[r];
@@ -95,7 +168,8 @@ std::string fit_text(const Problem &problem, const Settings &settings, const Fit
 }
 
 std::string fit_json(const Problem &problem, const Settings &settings, const Fit &fit,
-                     const Evaluation &best, const std::string &module_path) {
+                     const Evaluation &best, const Uncertainty &extra,
+                     const std::string &module_path) {
     std::string restarts;
     for (std::size_t r = 0; r < fit.restarts.size(); ++r) {
         const Restart &x = fit.restarts[r];
@@ -111,7 +185,8 @@ std::string fit_json(const Problem &problem, const Settings &settings, const Fit
                        quoted(problem.data), problem.nobs);
     out += fmt::format("  \"response\": {},\n  \"quantile\": {},\n  \"maximize\": {},\n",
                        quoted(problem.response_name), settings.quantile, settings.maximize);
-    out += fmt::format("  \"regressors\": {},\n", regressors_json(problem, best.coef));
+    out += fmt::format("  \"regressors\": {},\n", regressors_json(problem, best.coef, &extra));
+    if (extra.inference) out += inference_json(*extra.inference);
     out += fmt::format("  \"objective\": {},\n", best.objective);
     out += fmt::format("  \"correctly_classified\": {{\"count\": {}, \"share\": {}}},\n",
                        best.correct, static_cast<double>(best.correct) / problem.nobs);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "flat.h"
+#include "inference.h"
 #include "model.h"
 #include "search.h"
 
@@ -17,10 +19,19 @@ struct Evaluation {
     std::int64_t correct = 0;
 };
 
+// What a fit adds beside the estimate: the flat ranges, and the intervals
+// when subsampling ran (null otherwise).
+struct Uncertainty {
+    std::vector<FlatRange> flat;
+    const Inference *inference = nullptr;
+};
+
 std::string fit_text(const Problem &problem, const Settings &settings, const Fit &fit,
-                     const Evaluation &best, const std::string &module_path);
+                     const Evaluation &best, const Uncertainty &extra,
+                     const std::string &module_path);
 std::string fit_json(const Problem &problem, const Settings &settings, const Fit &fit,
-                     const Evaluation &best, const std::string &module_path);
+                     const Evaluation &best, const Uncertainty &extra,
+                     const std::string &module_path);
 std::string score_text(const Problem &problem, double quantile, const Evaluation &at);
 std::string score_json(const Problem &problem, double quantile, const Evaluation &at);
 

@@ -14,12 +14,6 @@
 #include "defaults.h"
 #include "error.h"
 
-namespace {
-
-// Distinct generator streams: seed1 in 0..31328, seed2 in 0..30081.
-constexpr std::int32_t kSeed1Streams = 31329;
-constexpr std::int32_t kSeed2Streams = 30082;
-
 double parse_real(const std::string &flag, const std::string &text) {
     double value = 0;
     if (!parse_number(text, value)) {
@@ -41,6 +35,8 @@ std::int32_t parse_int(const std::string &flag, const std::string &text, long lo
     }
     return static_cast<std::int32_t>(value);
 }
+
+namespace {
 
 // Population mean and standard deviation, each sum taken in row order.
 void moments(const double *x, std::int32_t n, double &mean, double &sd) {

@@ -47,6 +47,16 @@ struct Fit {
     double seconds = 0;
 };
 
+// Distinct generator streams: seed1 in 0..31328, seed2 in 0..30081.
+constexpr std::int32_t kSeed1Streams = 31329;
+constexpr std::int32_t kSeed2Streams = 30082;
+
+// Parse a whole flag value as a finite double, or as a whole number in
+// lo..hi; throw UsageError naming `flag` otherwise.
+double parse_real(const std::string &flag, const std::string &text);
+std::int32_t parse_int(const std::string &flag, const std::string &text, long long lo,
+                       long long hi);
+
 // Parses a quantile flag value: a number strictly between 0 and 1.
 double parse_quantile(const std::string &text);
 // Parses a comma-separated list of `count` finite numbers (or one, repeated
