@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -246,4 +247,14 @@ Inference run_inference(const Module &module, const Problem &problem, const Sett
     interval_ends(out, estimate, problem.nobs);
     out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return out;
+}
+
+void write_estimates(const std::string &path, const Problem &problem, const Inference &inference) {
+    std::FILE *file = std::fopen(path.c_str(), "w");
+    if (!file) throw UsageError("--subsample-estimates: cannot write " + path);
+    const std::vector<std::string> names(problem.names.begin(), problem.names.end() - 1);
+    std::string text = fmt::format("{}\n", fmt::join(names, ","));
+    for (const auto &row : inference.estimates) text += fmt::format("{}\n", fmt::join(row, ","));
+    const bool ok = std::fputs(text.c_str(), file) >= 0;
+    if (std::fclose(file) != 0 || !ok) throw UsageError("--subsample-estimates: cannot write " + path);
 }

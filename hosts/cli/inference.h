@@ -17,6 +17,7 @@
 // Flags as typed; empty when not given.
 struct InferenceFlags {
     std::string subsamples, subsample_size, subsample_restarts, level, interval;
+    std::string estimates_file;  // where to write the subsample estimates, if anywhere
 };
 
 struct InferenceSettings {
@@ -85,5 +86,9 @@ void interval_ends(Inference &inference, const std::vector<double> &estimate,
 Inference run_inference(const Module &module, const Problem &problem, const Settings &settings,
                         const InferenceSettings &inference, const std::vector<double> &estimate,
                         const std::function<void(int)> &progress);
+
+// Writes the subsample estimates as CSV: a header of the free coefficients'
+// names, then one row per subsample fit, in draw order.
+void write_estimates(const std::string &path, const Problem &problem, const Inference &inference);
 
 #endif

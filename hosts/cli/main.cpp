@@ -145,6 +145,7 @@ int fit(const CommonFlags &f, const SearchFlags &sf, const InferenceFlags &inf) 
         intervals = run_inference(module, problem, settings, inference, best.coef,
                                   subsample_progress);
         extra.inference = &intervals;
+        if (!inf.estimates_file.empty()) write_estimates(inf.estimates_file, problem, intervals);
     }
     const std::string out = f.json ? fit_json(problem, settings, result, best, extra, module.path)
                                    : fit_text(problem, settings, result, best, extra, module.path);
@@ -274,6 +275,10 @@ int main(int argc, char **argv) {
         ->add_option("--interval", inf.interval,
                      "equal-tailed (default) or symmetric")
         ->type_name("KIND");
+    fit_cmd
+        ->add_option("--subsample-estimates", inf.estimates_file,
+                     "write each subsample fit's coefficients to FILE as CSV")
+        ->type_name("FILE");
 
     std::string coef;
     CLI::App *score_cmd =
