@@ -122,6 +122,16 @@ class Problem:
         self.nreg = (table.nreg if order is None else len(order)) + (1 if intercept else 0)
         self.response, self._keep = _data.response(y, self.nobs, y_name)
 
+    @classmethod
+    def from_arrays(cls, response, regressors, nobs, nreg):
+        """A problem on data already in the library's layout (flat float64
+        arrays, the regressors column-major), as the parallel tasks get it."""
+        problem = cls.__new__(cls)
+        problem.table = None
+        problem.response, problem._keep = response, None
+        problem.regressors, problem.nobs, problem.nreg = regressors, nobs, nreg
+        return problem
+
     def column(self, j):
         """Design column j as a list of floats."""
         n = self.nobs

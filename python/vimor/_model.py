@@ -2,9 +2,8 @@
 import os
 import time
 from collections.abc import Mapping
-from concurrent.futures import ThreadPoolExecutor
 
-from . import _data
+from . import _data, _flat, _inference
 from ._core import Problem, Settings, as_output, box_settings, scalar_settings
 from ._defaults import DEFAULTS, restart_seeds, tolerance as default_tolerance
 from ._library import resolve
@@ -30,9 +29,24 @@ class MaxScore:
     the columns without the normalized one), or a mapping from their names
     (missing names keep their defaults); step and step_gain may be one number.
 
+    Inference: subsamples=B > 0 refits the model on B subsamples of
+    subsample_size rows (default floor(N^(2/3)), at least 20) drawn without
+    replacement, with the full sample's box and settings and
+    subsample_restarts restarts each (default: restarts), and gives
+    subsampling confidence intervals at `level` (interval="equal-tailed" or
+    "symmetric") through conf_int(). Restarts and subsample fits run on
+    n_jobs threads, or on `executor` (any concurrent.futures.Executor; a Dask
+    client's get_executor() receives the data once). Results do not depend on
+    either.
+
     After fit: coef_ (in the order of names_), names_, objective_, results_
     (one AnnealResult per restart, coefficients in the library's order),
-    best_restart_, n_best_ (restarts reaching the best objective).
+    best_restart_, n_best_ (restarts reaching the best objective), flat_ (for
+    each free coefficient, the range of values keeping the objective at its
+    fitted value, the others held at the estimate: not a confidence
+    interval). With subsamples: subsample_estimates_, subsample_size_,
+    n_multiple_best_ (subsample fits whose best value more than one restart
+    reached), n_redrawn_, n_limit_hit_.
     """
 
     def __init__(self, quantile=DEFAULTS["quantile"], normalize=None,
@@ -42,7 +56,9 @@ class MaxScore:
                  temperature=DEFAULTS["temperature"], cooling=DEFAULTS["cooling"],
                  tolerance=None, sweeps=DEFAULTS["sweeps"], adjustments=DEFAULTS["adjustments"],
                  history_len=DEFAULTS["history_len"], max_evals=DEFAULTS["max_evals"],
-                 step_gain=DEFAULTS["step_gain"], maximize=DEFAULTS["maximize"], library=None):
+                 step_gain=DEFAULTS["step_gain"], maximize=DEFAULTS["maximize"], library=None,
+                 subsamples=0, subsample_size=None, level=0.95, executor=None,
+                 subsample_restarts=None, interval="equal-tailed"):
         self._scalars = scalar_settings(quantile, fixed_coef, maximize, temperature, cooling,
                                         tolerance, sweeps, adjustments, history_len, max_evals)
         self.quantile = self._scalars["quantile"]
@@ -64,6 +80,13 @@ class MaxScore:
         self.n_jobs = _data.integer(n_jobs, "n_jobs", 1)
         self._box = dict(lower=lower, upper=upper, start=start, step=step, step_gain=step_gain)
         self.library = library
+        # Inference settings are kept as given and checked by fit.
+        self.subsamples = subsamples
+        self.subsample_size = subsample_size
+        self.level = level
+        self.executor = executor
+        self.subsample_restarts = subsample_restarts
+        self.interval = interval
 
     def __repr__(self):
         return (f"MaxScore(quantile={self.quantile!r}, normalize={self.normalize!r}, "
@@ -88,18 +111,16 @@ class MaxScore:
         design = ([INTERCEPT] if self.intercept else []) + [names[j] for j in order]
         settings = self._settings(problem, design)
 
+        count, size, fit_restarts, level, symmetric = _inference.check(
+            self.subsamples, self.subsample_size, self.subsample_restarts, self.level,
+            self.interval, self.executor, problem.nobs, self.restarts)
+
         seeds = [restart_seeds(self.seed, r, self.seed2) for r in range(self.restarts)]
         lib = resolve(self.library)
-
-        def run(pair):
-            return problem.anneal(lib, settings, pair[0], pair[1])
-
-        workers = min(self.n_jobs, self.restarts)
-        if workers == 1:
-            results = [run(pair) for pair in seeds]
-        else:
-            with ThreadPoolExecutor(max_workers=workers) as pool:
-                results = list(pool.map(run, seeds))
+        shared = _inference.shared_data(problem)
+        results = _inference.run(_inference.restart_task, shared,
+                                 [(settings, pair, lib.path) for pair in seeds],
+                                 self.n_jobs, self.executor)
 
         best = 0
         for r, result in enumerate(results):
@@ -133,7 +154,73 @@ class MaxScore:
         self.max_objective_ = (n1 * q + (problem.nobs - n1) * (1.0 - q)) / problem.nobs
         self.classified_ = self._share(problem.column, problem.response, problem.nobs)
         self.fit_seconds_ = time.perf_counter() - began
+
+        free_design = self._design_coef[:-1]
+        columns = [problem.column(k) for k in range(problem.nreg)]
+
+        def objective(j, t):
+            coef = list(free_design)
+            coef[j] = t
+            return problem.objective(lib, coef, self.quantile, self.fixed_coef)
+
+        value = problem.objective(lib, free_design, self.quantile, self.fixed_coef)
+        flat = _flat.flat_ranges(columns, self._design_coef, value, objective)
+        # Free coefficients in the order of names_; `pick` maps them to the design.
+        self.free_names_ = [n for n in self.names_ if n != design[-1]]
+        pick = [position[n] for n in self.free_names_]
+        self.flat_ = _pairs([flat[k] for k in pick], table.kind, self.free_names_)
+
+        self.subsamples_ = count
+        if count > 0:
+            self._subsample(problem, settings, shared, lib, count, size, fit_restarts,
+                            level, symmetric, pick, table.kind)
         return self
+
+    def _subsample(self, problem, settings, shared, lib, count, size, fit_restarts, level,
+                   symmetric, pick, kind):
+        began = time.perf_counter()
+        seed, seed2 = restart_seeds(self.seed, 0, self.seed2)
+        draws, redrawn = _inference.draw_subsamples(
+            problem.column(problem.nreg - 1), problem.nobs, size, count, seed, seed2)
+        jobs = [(rows, settings, _inference.subsample_seeds(seed, seed2, s, fit_restarts),
+                 lib.path) for s, rows in enumerate(draws)]
+        fits = _inference.run(_inference.subsample_task, shared, jobs, self.n_jobs,
+                              self.executor)
+        for s, (_coef, value, _reached, _limit) in enumerate(fits):
+            if value != value:
+                raise ValueError(f"subsamples: the objective of subsample fit {s + 1} is not a "
+                                 f"number because an index overflows; rescale the regressors")
+        self._estimates = [[f[0][k] for k in pick] for f in fits]
+        self._estimate = [self._design_coef[k] for k in pick]
+        self._symmetric = symmetric
+        self.subsample_size_ = size
+        self.subsample_restarts_ = fit_restarts
+        self.level_ = level
+        self.n_multiple_best_ = sum(1 for f in fits if f[2] > 1)
+        self.n_limit_hit_ = sum(1 for f in fits if f[3])
+        self.n_redrawn_ = redrawn
+        self._kind = kind
+        self.subsample_estimates_ = _matrix(self._estimates, kind, self.free_names_)
+        self.inference_seconds_ = time.perf_counter() - began
+
+    def conf_int(self, level=None):
+        """Subsampling confidence intervals of the free coefficients, one row
+        (lower, upper) each in the order of names_: a (K-1) x 2 array, a
+        DataFrame indexed by the names when fitted on one, else a list of pairs.
+        level: another confidence level from the same subsample fits."""
+        self._check_fitted()
+        if not getattr(self, "subsamples_", 0):
+            raise RuntimeError("conf_int: this MaxScore was fitted without intervals; "
+                               "fit with subsamples=B > 0 (for example 200)")
+        if level is None:
+            level = self.level_
+        elif isinstance(level, bool) or not isinstance(level, (int, float)) \
+                or not 0.0 < level < 1.0:
+            raise ValueError(f"level: must lie in (0, 1), got {level!r}")
+        ends = [_inference.interval(est, [row[k] for row in self._estimates], self.n_obs_,
+                                    self.subsample_size_, float(level), self._symmetric)
+                for k, est in enumerate(self._estimate)]
+        return _pairs(ends, self._kind, self.free_names_)
 
     def _normalized_index(self, names):
         if self.normalize is None:
@@ -245,16 +332,32 @@ class MaxScore:
         normalized = self._design[-1]
         width = max(len("coefficient"), *(len(n) for n in self.names_))
         values = list(self.coef_)
+        intervals = getattr(self, "subsamples_", 0) > 0
+        rows = {}
+        flat = _as_rows(self.flat_)
+        ci = _as_rows(self.conf_int()) if intervals else None
+        for k, name in enumerate(self.free_names_):
+            cells = []
+            if intervals:
+                cells.append(f"[{ci[k][0]:.6g}, {ci[k][1]:.6g}]")
+            cells.append(f"[{flat[k][0]:.8g}, {flat[k][1]:.8g}]")
+            rows[name] = cells
+        heads = ([f"{100 * self.level_:g}% interval"] if intervals else []) + ["flat range"]
+        cw = [max(len(h), *(len(r[c]) for r in rows.values())) for c, h in enumerate(heads)]
+        head = "".join(f"  {h:<{w}}" for h, w in zip(heads, cw))
         lines = [
             f"Maximum-score quantile regression (vimor), quantile {self.quantile:g}",
             f"{self.n_obs_} observations, {self.n_ones_} with y = 1; "
             f"{'maximizing' if self.maximize else 'minimizing'} the objective",
             "",
-            f"{'coefficient':<{width}}  {'estimate':>14}",
+            f"{'coefficient':<{width}}  {'estimate':>14}{head}".rstrip(),
         ]
         for name, value in zip(self.names_, values):
-            mark = "  (normalized)" if name == normalized else ""
-            lines.append(f"{name:<{width}}  {value:>14.8g}{mark}")
+            if name == normalized:
+                lines.append(f"{name:<{width}}  {value:>14.8g}  (normalized)")
+                continue
+            cells = "".join(f"  {c:<{w}}" for c, w in zip(rows[name], cw))
+            lines.append(f"{name:<{width}}  {value:>14.8g}{cells}".rstrip())
         converged = sum(1 for r in self.results_ if r.converged)
         evals = sum(r.n_evals for r in self.results_)
         s1, s2 = self.seeds_[self.best_restart_]
@@ -270,6 +373,18 @@ class MaxScore:
             f"best restart   {self.best_restart_ + 1} of {self.restarts} (seeds {s1}, {s2})",
             f"evaluations    {evals} in {self.fit_seconds_:.2f} s",
         ]
+        if intervals:
+            kind = "symmetric" if self._symmetric else "equal-tailed"
+            lines += [
+                f"intervals      subsampling (rate n^(1/3)), {kind}, {self.subsamples_} "
+                f"subsamples of {self.subsample_size_} observations, "
+                f"{self.subsample_restarts_} restarts each",
+                f"               {self.n_multiple_best_} of {self.subsamples_} subsample fits "
+                f"reached their best value more than once; {self.n_redrawn_} draws redrawn; "
+                f"{self.inference_seconds_:.2f} s",
+            ]
+        lines.append("flat range: the values each coefficient can take, the others held, with "
+                     "the objective unchanged; not a confidence interval")
         return "\n".join(lines)
 
 
@@ -289,3 +404,30 @@ def _output(values, kind, names):
         import pandas
         return pandas.Series(values, index=names, dtype="float64")
     return as_output(values, kind)
+
+
+def _pairs(pairs, kind, names):
+    """(lower, upper) rows as the input's kind: a DataFrame, an ndarray or a list."""
+    if kind == "pandas":
+        import pandas
+        return pandas.DataFrame([list(p) for p in pairs], index=names,
+                                columns=["lower", "upper"], dtype="float64")
+    if kind != "list":
+        return _data.numpy.array([list(p) for p in pairs], dtype=_data.numpy.float64)
+    return [list(p) for p in pairs]
+
+
+def _matrix(rows, kind, names):
+    if kind == "pandas":
+        import pandas
+        return pandas.DataFrame(rows, columns=names, dtype="float64")
+    if kind != "list":
+        return _data.numpy.array(rows, dtype=_data.numpy.float64).reshape(len(rows), len(names))
+    return [list(r) for r in rows]
+
+
+def _as_rows(value):
+    """Rows of a pairs result, whatever its kind."""
+    if hasattr(value, "to_numpy"):
+        value = value.to_numpy()
+    return [list(map(float, row)) for row in value]
