@@ -135,8 +135,9 @@ def check(subsamples, subsample_size, subsample_restarts, level, kind, executor,
 
 # ------------------------------------------------------------ running
 
-def shared_data(problem):
-    """The data set as picklable flat arrays: sent to a cluster once."""
+def shared_data(problem, executor=None):
+    """The data set as picklable flat arrays. For a Dask executor they are
+    scattered to every worker once, and the tasks carry only a reference."""
     regressors = problem.regressors
     if not isinstance(regressors, array.array):
         flat = _data.numpy.asarray(regressors, dtype=_data.numpy.float64).ravel(order="F")
@@ -144,7 +145,12 @@ def shared_data(problem):
     response = problem.response
     if not isinstance(response, array.array):
         response = array.array("d", _data.numpy.asarray(response, dtype="float64").tobytes())
-    return response, regressors, problem.nobs, problem.nreg
+    shared = (response, regressors, problem.nobs, problem.nreg)
+    client = getattr(executor, "_client", None)
+    if client is not None and type(executor).__module__.startswith("distributed"):
+        # A list of one: scattering a tuple itself would send its items apart.
+        shared = client.scatter([shared], broadcast=True)[0]
+    return shared
 
 
 def _library(path):
@@ -188,17 +194,12 @@ def subsample_seeds(seed, seed2, subsample, restarts):
 
 def run(task, shared, jobs, n_jobs, executor):
     """task(shared, *job) for each job, in order, on `n_jobs` threads or on
-    `executor`. A Dask executor gets the data once, scattered to every worker;
-    the tasks then carry only a reference to it."""
+    `executor`; `shared` comes from shared_data."""
     if executor is None:
         if n_jobs == 1 or len(jobs) <= 1:
             return [task(shared, *job) for job in jobs]
         with ThreadPoolExecutor(max_workers=min(n_jobs, len(jobs))) as pool:
             futures = [pool.submit(task, shared, *job) for job in jobs]
             return [f.result() for f in futures]
-    client = getattr(executor, "_client", None)
-    if client is not None and type(executor).__module__.startswith("distributed"):
-        # A list of one: scattering a tuple itself would send its items apart.
-        shared = client.scatter([shared], broadcast=True)[0]
     futures = [executor.submit(task, shared, *job) for job in jobs]
     return [f.result() for f in futures]

@@ -117,7 +117,7 @@ class MaxScore:
 
         seeds = [restart_seeds(self.seed, r, self.seed2) for r in range(self.restarts)]
         lib = resolve(self.library)
-        shared = _inference.shared_data(problem)
+        shared = _inference.shared_data(problem, self.executor)
         results = _inference.run(_inference.restart_task, shared,
                                  [(settings, pair, lib.path) for pair in seeds],
                                  self.n_jobs, self.executor)

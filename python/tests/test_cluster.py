@@ -1,0 +1,62 @@
+"""A fit on a Dask cluster (two worker processes on the loopback interface)
+gives the thread path's numbers bit for bit, and sends the data once."""
+import unittest
+
+import vimor
+from test_inference import SMALL, heteroskedastic
+
+try:
+    import distributed
+except ImportError:  # python3-distributed, installed by scripts/install-deps.sh
+    distributed = None
+
+
+def bits(model):
+    return ([float(v).hex() for v in model.coef_],
+            [[float(v).hex() for v in row] for row in model.subsample_estimates_],
+            [[float(v).hex() for v in row] for row in model.conf_int()],
+            [[float(v).hex() for v in row] for row in model.flat_],
+            [(r.value.hex(), r.n_evals) for r in model.results_],
+            model.n_multiple_best_)
+
+
+@unittest.skipIf(distributed is None, "python3-distributed is not installed")
+class ClusterTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                               host="127.0.0.1", dashboard_address=None,
+                                               silence_logs=40)
+        cls.client = distributed.Client(cls.cluster)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.client.close()
+        cls.cluster.close()
+
+    def test_same_bits_as_threads_and_data_sent_once(self):
+        X, y = heteroskedastic(400, 12)
+        options = dict(SMALL, subsamples=12, subsample_restarts=2)
+        threads = vimor.MaxScore(n_jobs=2, **options).fit(X, y)
+
+        executor = self.client.get_executor()
+        first_arguments = []
+        submit = executor.submit
+
+        def recording_submit(fn, *args, **kwargs):
+            first_arguments.append(args[0])
+            return submit(fn, *args, **kwargs)
+
+        executor.submit = recording_submit
+        cluster = vimor.MaxScore(executor=executor, **options).fit(X, y)
+
+        self.assertEqual(bits(cluster), bits(threads))
+        # 3 restarts and 12 subsample fits, each given a reference to data
+        # scattered once, never the data themselves.
+        self.assertEqual(len(first_arguments), 15)
+        self.assertTrue(all(isinstance(a, distributed.Future) for a in first_arguments))
+        self.assertEqual(len({a.key for a in first_arguments}), 1)
+
+
+if __name__ == "__main__":
+    unittest.main()
