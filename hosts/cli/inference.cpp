@@ -57,7 +57,7 @@ std::int32_t default_subsample_size(std::int32_t nobs) {
 }
 
 InferenceSettings resolve_inference(const InferenceFlags &flags, const Settings &settings,
-                                    const Problem &problem) {
+                                    bool threads_given, const Problem &problem) {
     InferenceSettings s;
     const long long int_max = std::numeric_limits<std::int32_t>::max();
     if (!flags.subsamples.empty()) s.subsamples = parse_int("--subsamples", flags.subsamples, 0, int_max);
@@ -99,6 +99,8 @@ InferenceSettings resolve_inference(const InferenceFlags &flags, const Settings 
             "--subsamples: {} is above {}, the number of distinct restart streams",
             s.subsamples, kSeed2Streams - 1));
     }
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    s.threads = threads_given ? settings.threads : std::min(cores, std::max(1, s.subsamples));
     return s;
 }
 
@@ -224,7 +226,7 @@ Inference run_inference(const Module &module, const Problem &problem, const Sett
         }
     };
     std::vector<std::thread> pool;
-    for (int t = 1; t < std::min<std::int32_t>(settings.threads, count); ++t)
+    for (int t = 1; t < std::min<std::int32_t>(inference.threads, count); ++t)
         pool.emplace_back(worker);
     worker();
     for (auto &t : pool) t.join();

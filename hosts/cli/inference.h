@@ -26,6 +26,7 @@ struct InferenceSettings {
     std::int32_t restarts = 0;    // restarts per subsample fit
     double level = 0.95;
     bool symmetric = false;
+    int threads = 1;  // for the subsample fits
 };
 
 // The smallest subsample size accepted.
@@ -48,9 +49,10 @@ private:
 // Largest b with b^3 <= n^2: the default subsample size, floor(n^(2/3)).
 std::int32_t default_subsample_size(std::int32_t nobs);
 
-// Checks the flags against the problem before any work starts.
+// Checks the flags against the problem before any work starts. The fits
+// run on --threads threads when given (`threads_given`), else on every core.
 InferenceSettings resolve_inference(const InferenceFlags &flags, const Settings &settings,
-                                    const Problem &problem);
+                                    bool threads_given, const Problem &problem);
 
 // The subsamples, each as ascending row numbers, drawn in order from one
 // stream; a draw on which the normalized column is constant is replaced by
@@ -81,7 +83,7 @@ std::int32_t quantile_rank(double p, std::int32_t count);
 void interval_ends(Inference &inference, const std::vector<double> &estimate,
                    std::int32_t nobs);
 
-// Draws the subsamples and fits each (on settings.threads threads; the result
+// Draws the subsamples and fits each (on inference.threads threads; the result
 // does not depend on it); `progress` gets the number of fits done.
 Inference run_inference(const Module &module, const Problem &problem, const Settings &settings,
                         const InferenceSettings &inference, const std::vector<double> &estimate,

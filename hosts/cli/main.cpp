@@ -109,7 +109,7 @@ int fit(const CommonFlags &f, const SearchFlags &sf, const InferenceFlags &inf) 
     const double quantile = parse_quantile(f.quantile);
     const Problem problem = load_problem(f);
     const Settings settings = resolve_settings(sf, quantile, problem);
-    const InferenceSettings inference = resolve_inference(inf, settings, problem);
+    const InferenceSettings inference = resolve_inference(inf, settings, !sf.threads.empty(), problem);
     const Module module = load_module(f.library);
 
     // Progress goes to a terminal only, and only once the run has taken a

@@ -237,6 +237,26 @@ class BadInput(unittest.TestCase):
         path = self.files.write("bad.csv", text)
         return path, ["fit", *self.model(path)]
 
+    def test_inference_flags(self):
+        # Checked before the module is loaded, so a bad library cannot be what fails.
+        no_module = ["--library", "/nonexistent/libvimor.so"]
+        fit = ["fit", *no_module]  # the bundled data: 753 observations
+        self.refuse([*fit, "--subsamples", "-1"], "--subsamples", "outside")
+        self.refuse([*fit, "--subsamples", "x"], "--subsamples", "not a whole number")
+        self.refuse([*fit, "--subsamples", "30082"], "--subsamples", "30081")
+        self.refuse([*fit, "--subsamples", "10", "--subsample-size", "19"],
+                    "--subsample-size", "outside 20..")
+        self.refuse([*fit, "--subsamples", "10", "--subsample-size", "753"],
+                    "--subsample-size", "not below the number of observations, 753")
+        for level in ("0", "1", "1.5", "nan"):
+            self.refuse([*fit, "--subsamples", "10", "--level", level], "--level")
+        self.refuse([*fit, "--subsamples", "10", "--interval", "wide"], "--interval", "'wide'")
+        self.refuse([*fit, "--subsamples", "10", "--subsample-restarts", "0"],
+                    "--subsample-restarts")
+        # The good file has 4 rows: the default size is below the minimum.
+        self.refuse(["fit", *self.model(), *no_module, "--subsamples", "10"], "--subsamples",
+                    "at least 90 observations")
+
     def test_missing_file(self):
         self.refuse(["fit", *self.model("/nonexistent/d.csv")], "/nonexistent/d.csv", "cannot open")
 

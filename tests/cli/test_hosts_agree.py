@@ -45,6 +45,53 @@ class HostsAgree(unittest.TestCase):
         self.assertEqual(cli["reached_best"], model.n_best_)
         self.assertEqual(cli["best_restart"], model.best_restart_ + 1)
 
+    def test_intervals_and_flat_ranges(self):
+        # Seeds near the moduli wrap the subsample fits' streams; the second
+        # model's normalized column is constant on some draws, which are redrawn.
+        rng = random.Random(11)
+        for rep, (n, seed, seed2, kind) in enumerate([(150, 31320, 30075, "equal-tailed"),
+                                                      (220, 7, 8, "symmetric")]):
+            columns = {"x1": [rng.gauss(0, 1) for _ in range(n)],
+                       "x2": [rng.gauss(0, 2) for _ in range(n)]}
+            if rep == 1:
+                columns["x2"] = [float(rng.random() < 0.08) * v for v in columns["x2"]]
+            y = [1 if 0.5 - columns["x1"][i] + columns["x2"][i] + rng.gauss(0, 1) > 0 else 0
+                 for i in range(n)]
+            with self.subTest(rep=rep):
+                self.intervals_both(columns, y, n, seed, seed2, kind)
+
+    def intervals_both(self, columns, y, n, seed, seed2, kind):
+        names = list(columns)
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "data.csv")
+            with open(path, "w", newline="") as f:
+                w = csv.writer(f)
+                w.writerow(["y"] + names)
+                for i, yi in enumerate(y):
+                    w.writerow([yi] + [repr(columns[c][i]) for c in names])
+            p = subprocess.run([CLI, "fit", path, "--y", "y", "--x", "x1", "--normalize", "x2",
+                                "--intercept", "--restarts", "3", "--max-evals", "30000",
+                                "--seed", str(seed), "--seed2", str(seed2),
+                                "--subsamples", "25", "--subsample-size", "30",
+                                "--subsample-restarts", "2", "--level", "0.9",
+                                "--interval", kind, "--json"],
+                               capture_output=True, text=True, timeout=120)
+            self.assertEqual(p.returncode, 0, p.stderr)
+            cli = json.loads(p.stdout)
+        model = vimor.MaxScore(normalize="x2", intercept=True, restarts=3, max_evals=30000,
+                               seed=seed, seed2=seed2, subsamples=25, subsample_size=30,
+                               subsample_restarts=2, level=0.9, interval=kind)
+        model.fit(columns, y)
+        free = cli["regressors"][:2]
+        hexes = lambda pairs: [[float(v).hex() for v in p] for p in pairs]  # noqa: E731
+        self.assertEqual(hexes(r["interval"] for r in free), hexes(model.conf_int()))
+        self.assertEqual(hexes(r["flat"] for r in free), hexes(model.flat_))
+        self.assertIsNone(cli["regressors"][2]["interval"])
+        inference = cli["inference"]
+        self.assertEqual((inference["subsample_size"], inference["redrawn"],
+                          inference["fits_best_reached_more_than_once"], inference["interval"]),
+                         (model.subsample_size_, model.n_redrawn_, model.n_multiple_best_, kind))
+
     def test_random_models(self):
         rng = random.Random(5)
         for rep in range(4):
