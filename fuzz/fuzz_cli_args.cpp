@@ -41,12 +41,13 @@ const char *const kWords[] = {
     "--cooling", "--tolerance", "--seed", "--seed2", "--minimize", "--coef", "--help", "-h",
     "participation", "education", "nonwife_income", "age", "experience", "y", "x", "z",
     "education=-1", "0.25", "1e-3", "-2", "0", "1,2", "nan", "inf", "1,2,3,4,5,6",
-    "(intercept)", "--", "=", ""};
+    "(intercept)", "--", "=", "", "--level", "--interval", "symmetric", "--subsample-size"};
 
 // Flags whose values could make a run long are replaced: work is capped below.
 bool withheld(const std::string &w) {
     for (const char *f : {"--library", "--max-evals", "--restarts", "--threads", "--sweeps",
-                          "--adjustments", "--history"})
+                          "--adjustments", "--history", "--subsamples", "--subsample-restarts",
+                          "--subsample-estimates"})
         if (w.rfind(f, 0) == 0) return true;
     return false;
 }
