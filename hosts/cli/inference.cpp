@@ -254,7 +254,17 @@ Inference run_inference(const Module &module, const Problem &problem, const Sett
 void write_estimates(const std::string &path, const Problem &problem, const Inference &inference) {
     std::FILE *file = std::fopen(path.c_str(), "w");
     if (!file) throw UsageError("--subsample-estimates: cannot write " + path);
-    const std::vector<std::string> names(problem.names.begin(), problem.names.end() - 1);
+    std::vector<std::string> names;
+    for (auto name = problem.names.begin(); name + 1 != problem.names.end(); ++name) {
+        // Quoted as CSV when the name holds a comma, a quote or a line break.
+        if (name->find_first_of(",\"\r\n") == std::string::npos) {
+            names.push_back(*name);
+            continue;
+        }
+        std::string quoted = "\"";
+        for (char c : *name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+        names.push_back(quoted + "\"");
+    }
     std::string text = fmt::format("{}\n", fmt::join(names, ","));
     for (const auto &row : inference.estimates) text += fmt::format("{}\n", fmt::join(row, ","));
     const bool ok = std::fputs(text.c_str(), file) >= 0;

@@ -1,6 +1,7 @@
 """End-to-end tests of the vimor command line (run through CTest)."""
 import csv
 import json
+import math
 import os
 import random
 import re
@@ -76,6 +77,53 @@ class Reproducible(unittest.TestCase):
         self.assertRegex(p.stdout, r"nonwife_income +-1  \(normalized\)")
         for name in DEFAULT_NAMES:
             self.assertIn(name, p.stdout)
+
+
+def subsampling_interval(estimate, draws, nobs, size, level):
+    """The equal-tailed rule, written out: d = sorted differences, the
+    ceil(p B)-th smallest as the quantile at p, scaled by (b/N)^(1/3)."""
+    ratio = (size / nobs) ** (1.0 / 3.0)
+    d = sorted((x - estimate) + 0.0 for x in draws)
+    b = len(d)
+    at = lambda p: d[min(max(math.ceil(p * b - 1e-9), 1), b) - 1]  # noqa: E731
+    a = (1.0 - level) / 2.0
+    return [estimate - at(1.0 - a) * ratio, estimate - at(a) * ratio]
+
+
+class Inference(unittest.TestCase):
+    ARGS = ("fit", "--restarts", "2", "--max-evals", "20000", "--subsamples", "30",
+            "--subsample-restarts", "2", "--level", "0.9")
+
+    def test_intervals_follow_from_the_written_estimates(self):
+        files = Files(self)
+        path = os.path.join(files.dir.name, "draws.csv")
+        fit = run_json(*self.ARGS, "--subsample-estimates", path, "--threads", "1")
+        with open(path, newline="") as f:
+            rows = list(csv.reader(f))
+        self.assertEqual(rows[0], DEFAULT_NAMES[:-1])
+        draws = [[float(v) for v in row] for row in rows[1:]]
+        self.assertEqual(len(draws), 30)
+        inference = fit["inference"]
+        self.assertEqual((inference["method"], inference["interval"], inference["subsamples"],
+                          inference["subsample_size"], inference["level"]),
+                         ("subsampling", "equal-tailed", "30", "82", "0.9"))
+        for j, r in enumerate(fit["regressors"][:-1]):
+            est = float(r["coefficient"])
+            self.assertEqual([float(v) for v in r["interval"]],
+                             subsampling_interval(est, [d[j] for d in draws], 753, 82, 0.9))
+            lo, hi = map(float, r["flat"])
+            self.assertTrue(lo <= est <= hi)
+        self.assertIsNone(fit["regressors"][-1]["interval"])
+        # Fits spread over threads give the same intervals.
+        two = run_json(*self.ARGS, "--threads", "2")
+        self.assertEqual(two["regressors"], fit["regressors"])
+
+    def test_table_shows_the_intervals(self):
+        p = run(*self.ARGS)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertRegex(p.stdout, r"regressor +coefficient +90% interval +flat range")
+        self.assertRegex(p.stdout, r"subsampling, equal-tailed 90% intervals from 30 subsamples "
+                                   r"of 82 observations, 2 restarts each")
 
 
 class ScoreMatchesFit(unittest.TestCase):
