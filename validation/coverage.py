@@ -76,7 +76,7 @@ def replicate(args, n, rep):
                    "--intercept", "--restarts", str(args.restarts),
                    "--subsamples", str(args.subsamples),
                    "--subsample-restarts", str(args.subsample_restarts),
-                   "--level", "0.95", "--threads", "1", "--json",
+                   "--level", "0.95", "--interval", "equal-tailed", "--threads", "1", "--json",
                    "--subsample-estimates", draws_file]
         began = time.perf_counter()
         p = subprocess.run(command, capture_output=True, text=True)
