@@ -28,8 +28,8 @@ double from_ordinal(std::int64_t k) {
 // The first finite double at which observation i's sign (index >= 0) differs
 // from its sign at the most negative double, or none. Rounding is monotone, so
 // the index is monotone in coefficient j and the sign changes at most once.
-bool change_point(const Problem &problem, std::vector<double> &coef, std::int32_t j,
-                  std::int32_t i, double &point) {
+bool change_point(const Problem &problem, std::vector<double> &coef, std::int32_t j, std::int32_t i,
+                  double &point) {
     auto sign_at = [&](double t) {
         coef[j] = t;
         return observation_index(problem, coef, i) >= 0.0;

@@ -3,10 +3,10 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <mutex>
 #include <numeric>
@@ -60,7 +60,8 @@ InferenceSettings resolve_inference(const InferenceFlags &flags, const Settings 
                                     bool threads_given, const Problem &problem) {
     InferenceSettings s;
     const long long int_max = std::numeric_limits<std::int32_t>::max();
-    if (!flags.subsamples.empty()) s.subsamples = parse_int("--subsamples", flags.subsamples, 0, int_max);
+    if (!flags.subsamples.empty())
+        s.subsamples = parse_int("--subsamples", flags.subsamples, 0, int_max);
     if (!flags.level.empty()) {
         s.level = parse_real("--level", flags.level);
         if (!(s.level > 0.0 && s.level < 1.0))
@@ -90,14 +91,14 @@ InferenceSettings resolve_inference(const InferenceFlags &flags, const Settings 
                 "--subsample-size: {} is not below the number of observations, {}", s.size, n));
         }
     }
-    s.restarts = flags.subsample_restarts.empty()
-                     ? settings.restarts
-                     : parse_int("--subsample-restarts", flags.subsample_restarts, 1,
-                                 kSeed1Streams);
+    s.restarts =
+        flags.subsample_restarts.empty()
+            ? settings.restarts
+            : parse_int("--subsample-restarts", flags.subsample_restarts, 1, kSeed1Streams);
     if (s.subsamples >= kSeed2Streams) {
-        throw UsageError(fmt::format(
-            "--subsamples: {} is above {}, the number of distinct restart streams",
-            s.subsamples, kSeed2Streams - 1));
+        throw UsageError(
+            fmt::format("--subsamples: {} is above {}, the number of distinct restart streams",
+                        s.subsamples, kSeed2Streams - 1));
     }
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     s.threads = threads_given ? settings.threads : std::min(cores, std::max(1, s.subsamples));
@@ -164,8 +165,7 @@ std::int32_t quantile_rank(double p, std::int32_t count) {
     return static_cast<std::int32_t>(std::clamp(k, 1.0, static_cast<double>(count)));
 }
 
-void interval_ends(Inference &inference, const std::vector<double> &estimate,
-                   std::int32_t nobs) {
+void interval_ends(Inference &inference, const std::vector<double> &estimate, std::int32_t nobs) {
     const InferenceSettings &s = inference.settings;
     const std::size_t nfree = estimate.size();
     const std::int32_t count = static_cast<std::int32_t>(inference.estimates.size());
@@ -211,7 +211,8 @@ Inference run_inference(const Module &module, const Problem &problem, const Sett
         // seeds (seed + r, seed2 + 1 + s), streams the full fit never uses.
         Settings sub = settings;
         sub.restarts = inference.restarts;
-        sub.seed2 = static_cast<std::int32_t>((std::int64_t(settings.seed2) + 1 + s) % kSeed2Streams);
+        sub.seed2 =
+            static_cast<std::int32_t>((std::int64_t(settings.seed2) + 1 + s) % kSeed2Streams);
         sub.threads = 1;
         fits[s] = run_fit(module, subproblem(problem, draws[s]), sub, [](int) {});
     };
@@ -268,5 +269,6 @@ void write_estimates(const std::string &path, const Problem &problem, const Infe
     std::string text = fmt::format("{}\n", fmt::join(names, ","));
     for (const auto &row : inference.estimates) text += fmt::format("{}\n", fmt::join(row, ","));
     const bool ok = std::fputs(text.c_str(), file) >= 0;
-    if (std::fclose(file) != 0 || !ok) throw UsageError("--subsample-estimates: cannot write " + path);
+    if (std::fclose(file) != 0 || !ok)
+        throw UsageError("--subsample-estimates: cannot write " + path);
 }

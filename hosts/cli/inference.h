@@ -35,14 +35,14 @@ constexpr std::int32_t kMinSubsampleSize = 20;
 // Park-Miller "minimal standard" generator, x <- 48271 x mod (2^31 - 1):
 // every product is below 2^53, so it is exact in doubles as well.
 class Minstd {
-public:
+   public:
     // State 1 + seed + 31329 * seed2, for seed in 0..31328 and seed2 in 0..30081.
     Minstd(std::int32_t seed, std::int32_t seed2);
     std::int64_t next();
     // Uniform on 0..n-1 (n >= 1), by rejection so that no value is favoured.
     std::int64_t below(std::int64_t n);
 
-private:
+   private:
     std::int64_t state_;
 };
 
@@ -80,8 +80,7 @@ struct Inference {
 std::int32_t quantile_rank(double p, std::int32_t count);
 
 // Interval ends from the full-sample estimate and the subsample estimates.
-void interval_ends(Inference &inference, const std::vector<double> &estimate,
-                   std::int32_t nobs);
+void interval_ends(Inference &inference, const std::vector<double> &estimate, std::int32_t nobs);
 
 // Draws the subsamples and fits each (on inference.threads threads; the result
 // does not depend on it); `progress` gets the number of fits done.

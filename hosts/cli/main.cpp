@@ -109,7 +109,8 @@ int fit(const CommonFlags &f, const SearchFlags &sf, const InferenceFlags &inf) 
     const double quantile = parse_quantile(f.quantile);
     const Problem problem = load_problem(f);
     const Settings settings = resolve_settings(sf, quantile, problem);
-    const InferenceSettings inference = resolve_inference(inf, settings, !sf.threads.empty(), problem);
+    const InferenceSettings inference =
+        resolve_inference(inf, settings, !sf.threads.empty(), problem);
     const Module module = load_module(f.library);
 
     // Progress goes to a terminal only, and only once the run has taken a
@@ -142,8 +143,8 @@ int fit(const CommonFlags &f, const SearchFlags &sf, const InferenceFlags &inf) 
             if (done == inference.subsamples) std::fputs("\r\033[K", stderr);
             std::fflush(stderr);
         };
-        intervals = run_inference(module, problem, settings, inference, best.coef,
-                                  subsample_progress);
+        intervals =
+            run_inference(module, problem, settings, inference, best.coef, subsample_progress);
         extra.inference = &intervals;
         if (!inf.estimates_file.empty()) write_estimates(inf.estimates_file, problem, intervals);
     }
@@ -271,9 +272,7 @@ int main(int argc, char **argv) {
         ->type_name("N");
     fit_cmd->add_option("--level", inf.level, "confidence level, in (0, 1); default 0.95")
         ->type_name("L");
-    fit_cmd
-        ->add_option("--interval", inf.interval,
-                     "equal-tailed (default) or symmetric")
+    fit_cmd->add_option("--interval", inf.interval, "equal-tailed (default) or symmetric")
         ->type_name("KIND");
     fit_cmd
         ->add_option("--subsample-estimates", inf.estimates_file,

@@ -72,9 +72,7 @@ std::string coefficient_table(const Problem &problem, const std::vector<double> 
 }
 
 // A JSON number, or null for an end that is not finite.
-std::string finite_or_null(double x) {
-    return std::isfinite(x) ? fmt::format("{}", x) : "null";
-}
+std::string finite_or_null(double x) { return std::isfinite(x) ? fmt::format("{}", x) : "null"; }
 
 std::string regressors_json(const Problem &problem, const std::vector<double> &coef,
                             const Uncertainty *extra = nullptr) {
@@ -87,7 +85,8 @@ std::string regressors_json(const Problem &problem, const std::vector<double> &c
             if (normalized) {
                 more = inf ? ", \"interval\": null, \"flat\": null" : ", \"flat\": null";
             } else {
-                if (inf) more = fmt::format(", \"interval\": [{}, {}]", inf->lower[j], inf->upper[j]);
+                if (inf)
+                    more = fmt::format(", \"interval\": [{}, {}]", inf->lower[j], inf->upper[j]);
                 more += fmt::format(", \"flat\": [{}, {}]", finite_or_null(extra->flat[j].lo),
                                     finite_or_null(extra->flat[j].hi));
             }
