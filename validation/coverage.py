@@ -21,6 +21,7 @@ import json
 import math
 import os
 import random
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -124,9 +125,8 @@ def table(path):
                 for level in LEVELS:
                     ivs = [r["coef"][name]["intervals"][f"{kind}{level}"] for r in reps]
                     cover = sum(1 for lo, hi in ivs if lo <= truth <= hi) / len(ivs)
-                    w = sorted(hi - lo for lo, hi in ivs)
                     cells.append(f"{cover:.3f}")
-                    widths.append(f"{w[len(w) // 2] if len(w) % 2 else 0.5 * (w[len(w) // 2 - 1] + w[len(w) // 2]):.3f}")
+                    widths.append(f"{statistics.median(hi - lo for lo, hi in ivs):.3f}")
                 label = "equal-tailed" if kind == "equal" else "symmetric"
                 lines.append(f"| {n} | {reps[0]['b']} | {len(reps)} | {name} | {label} | "
                              f"{' | '.join(cells)} | {' | '.join(widths)} |")
