@@ -67,10 +67,13 @@ InferenceSettings resolve_inference(const InferenceFlags &flags, const Settings 
         if (!(s.level > 0.0 && s.level < 1.0))
             throw UsageError("--level: " + flags.level + " is outside (0, 1)");
     }
-    if (flags.interval.empty() || flags.interval == "equal-tailed") {
-        s.symmetric = false;
-    } else if (flags.interval == "symmetric") {
+    // Symmetric by default: in the coverage study (validation/) the
+    // equal-tailed interval covers less than its level, the symmetric one at
+    // least its level.
+    if (flags.interval.empty() || flags.interval == "symmetric") {
         s.symmetric = true;
+    } else if (flags.interval == "equal-tailed") {
+        s.symmetric = false;
     } else {
         throw UsageError("--interval: '" + flags.interval +
                          "' is neither equal-tailed nor symmetric");

@@ -25,7 +25,7 @@ struct InferenceSettings {
     std::int32_t size = 0;        // b
     std::int32_t restarts = 0;    // restarts per subsample fit
     double level = 0.95;
-    bool symmetric = false;
+    bool symmetric = true;
     int threads = 1;  // for the subsample fits
 };
 

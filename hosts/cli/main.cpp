@@ -272,7 +272,7 @@ int main(int argc, char **argv) {
         ->type_name("N");
     fit_cmd->add_option("--level", inf.level, "confidence level, in (0, 1); default 0.95")
         ->type_name("L");
-    fit_cmd->add_option("--interval", inf.interval, "equal-tailed (default) or symmetric")
+    fit_cmd->add_option("--interval", inf.interval, "symmetric (default) or equal-tailed")
         ->type_name("KIND");
     fit_cmd
         ->add_option("--subsample-estimates", inf.estimates_file,

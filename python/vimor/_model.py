@@ -33,8 +33,8 @@ class MaxScore:
     subsample_size rows (default floor(N^(2/3)), at least 20) drawn without
     replacement, with the full sample's box and settings and
     subsample_restarts restarts each (default: restarts), and gives
-    subsampling confidence intervals at `level` (interval="equal-tailed" or
-    "symmetric") through conf_int(). Restarts and subsample fits run on
+    subsampling confidence intervals at `level` (interval="symmetric", the
+    default, or "equal-tailed") through conf_int(). Restarts and subsample fits run on
     n_jobs threads, or on `executor` (any concurrent.futures.Executor; a Dask
     client's get_executor() receives the data once). Results do not depend on
     either.
@@ -58,7 +58,7 @@ class MaxScore:
                  history_len=DEFAULTS["history_len"], max_evals=DEFAULTS["max_evals"],
                  step_gain=DEFAULTS["step_gain"], maximize=DEFAULTS["maximize"], library=None,
                  subsamples=0, subsample_size=None, level=0.95, executor=None,
-                 subsample_restarts=None, interval="equal-tailed"):
+                 subsample_restarts=None, interval="symmetric"):
         self._scalars = scalar_settings(quantile, fixed_coef, maximize, temperature, cooling,
                                         tolerance, sweeps, adjustments, history_len, max_evals)
         self.quantile = self._scalars["quantile"]

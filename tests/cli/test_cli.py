@@ -92,7 +92,7 @@ def subsampling_interval(estimate, draws, nobs, size, level):
 
 class Inference(unittest.TestCase):
     ARGS = ("fit", "--restarts", "2", "--max-evals", "20000", "--subsamples", "30",
-            "--subsample-restarts", "2", "--level", "0.9")
+            "--subsample-restarts", "2", "--level", "0.9", "--interval", "equal-tailed")
 
     def test_intervals_follow_from_the_written_estimates(self):
         files = Files(self)
