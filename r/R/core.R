@@ -112,10 +112,7 @@ vimor_anneal <- function(y, x, quantile = vimor_defaults()$quantile,
                          max_evals = vimor_defaults()$max_evals,
                          step_gain = vimor_defaults()$step_gain,
                          maximize = vimor_defaults()$maximize,
-                         seed1 = restart_seeds(vimor_defaults()$seed, 0L,
-                                               vimor_defaults()$seed2)[["seed1"]],
-                         seed2 = restart_seeds(vimor_defaults()$seed, 0L,
-                                               vimor_defaults()$seed2)[["seed2"]]) {
+                         seed1 = vimor_defaults()$seed, seed2 = vimor_defaults()$seed2) {
   s <- scalar_settings(quantile, fixed_coef, maximize, temperature, cooling, tolerance,
                        sweeps, adjustments, history_len, max_evals)
   seed1 <- check_integer(seed1, "seed1")
