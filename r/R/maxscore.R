@@ -14,7 +14,8 @@ maxscore <- function(formula, data, quantile = vimor_defaults()$quantile, normal
                      adjustments = vimor_defaults()$adjustments,
                      history_len = vimor_defaults()$history_len,
                      max_evals = vimor_defaults()$max_evals,
-                     maximize = vimor_defaults()$maximize, model = TRUE) {
+                     maximize = vimor_defaults()$maximize, subsamples = 0,
+                     subsample_size = NULL, subsample_restarts = NULL, model = TRUE) {
   began <- proc.time()[["elapsed"]]
   call <- match.call()
   s <- scalar_settings(quantile, fixed_coef, maximize, temperature, cooling, tolerance,
@@ -90,6 +91,8 @@ maxscore <- function(formula, data, quantile = vimor_defaults()$quantile, normal
   box <- box_settings(box$lower, box$upper, start, step, step_gain, widths, names[-k])
   if (is.null(s$tolerance)) s$tolerance <- default_tolerance(s$quantile, nrow(design))
   settings <- c(s, box)
+  inference <- inference_settings(subsamples, subsample_size, subsample_restarts,
+                                  nrow(design), restarts)
 
   seeds <- vapply(seq_len(restarts) - 1L, function(r) restart_seeds(seed, r, seed2),
                   numeric(2))
@@ -127,6 +130,13 @@ maxscore <- function(formula, data, quantile = vimor_defaults()$quantile, normal
     final_temperature = vapply(runs, function(r) r$temperature, numeric(1)))
   restart_coef <- do.call(rbind, lapply(runs, function(r) r$best))
   colnames(restart_coef) <- names[-k]
+  seconds <- proc.time()[["elapsed"]] - began
+  subsampled <- NULL
+  if (inference$count > 0L) {
+    subsampled <- subsample_fits(y, design, settings, inference, seed, seed2,
+                                 if (.Platform$OS.type == "unix") min(cores, inference$count) else 1L)
+    subsampled$seconds <- proc.time()[["elapsed"]] - began - seconds
+  }
 
   structure(list(
     coefficients = coefficients,
@@ -152,7 +162,8 @@ maxscore <- function(formula, data, quantile = vimor_defaults()$quantile, normal
     xlevels = .getXlevels(mt, mf), contrasts = attr(x, "contrasts"),
     na.action = attr(mf, "na.action"),
     model = if (model) mf else NULL,
-    seconds = proc.time()[["elapsed"]] - began
+    subsamples = subsampled,
+    seconds = seconds
   ), class = "maxscore")
 }
 

@@ -10,12 +10,19 @@ print.maxscore <- function(x, digits = max(3L, getOption("digits") - 3L), ...) {
   invisible(x)
 }
 
-summary.maxscore <- function(object, ...) {
+summary.maxscore <- function(object, level = 0.95, interval = c("equal-tailed", "symmetric"),
+                             ...) {
+  interval <- match.arg(interval)
   normalized <- names(object$coefficients) == object$normalized
   table <- data.frame(estimate = unname(object$coefficients),
                       normalized = ifelse(normalized, "(normalized)", ""),
                       row.names = names(object$coefficients))
-  structure(list(call = object$call, coefficients = table, quantile = object$quantile,
+  ends <- NULL
+  if (!is.null(object$subsamples)) ends <- confint(object, level = level, interval = interval)
+  structure(list(intervals = ends, level = level, interval = interval,
+                 subsamples = object$subsamples[c("size", "restarts", "redrawn", "multiple_best",
+                                                  "limit_hit", "seconds")],
+                 n_subsamples = nrow(object$subsamples$estimates),call = object$call, coefficients = table, quantile = object$quantile,
                  maximize = object$maximize, objective = object$objective,
                  max_objective = object$max_objective, accuracy = object$accuracy,
                  correct = object$correct, nobs = object$nobs, n_ones = object$n_ones,
@@ -35,8 +42,13 @@ print.summary.maxscore <- function(x, digits = max(3L, getOption("digits") - 3L)
   if (length(x$na.action)) cat(sprintf(" (%s)", naprint(x$na.action)))
   cat("\n\n")
   shown <- data.frame(estimate = format(x$coefficients$estimate, digits = digits),
-                      x$coefficients["normalized"], row.names = rownames(x$coefficients))
-  names(shown)[2] <- ""
+                      row.names = rownames(x$coefficients))
+  if (!is.null(x$intervals)) {
+    ends <- format(x$intervals, digits = digits)
+    ends[is.na(x$intervals)] <- ""
+    shown <- cbind(shown, ends)
+  }
+  shown[[" "]] <- x$coefficients$normalized
   print(shown)
   # Every sign right gives the largest value; every sign wrong its negative.
   bound <- if (x$maximize) sprintf("largest possible %s", format(x$max_objective, digits = 10))
@@ -48,7 +60,15 @@ print.summary.maxscore <- function(x, digits = max(3L, getOption("digits") - 3L)
   cat(sprintf("best restart   %d of %d (seeds %d, %d)\n", x$best_restart, nrow(r),
               best$seed1, best$seed2))
   cat(sprintf("evaluations    %.0f in %.2f s\n", sum(as.double(r$evaluations)), x$seconds))
-  cat("No standard errors: the maximum-score estimator has no simple asymptotic variance.\n\n")
+  if (is.null(x$intervals)) {
+    cat("No intervals: fit with subsamples = B (for example 200) for subsampling intervals.\n\n")
+    return(invisible(x))
+  }
+  sub <- x$subsamples
+  cat(sprintf("intervals      subsampling (rate n^(1/3)), %s, %d subsamples of %d observations, %d restarts each\n",
+              x$interval, x$n_subsamples, sub$size, sub$restarts))
+  cat(sprintf("               %d of %d subsample fits reached their best value more than once; %d draws redrawn; %d fits hit the evaluation limit in every restart; %.2f s\n\n",
+              sub$multiple_best, x$n_subsamples, sub$redrawn, sub$limit_hit, sub$seconds))
   invisible(x)
 }
 

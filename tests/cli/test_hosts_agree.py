@@ -147,6 +147,53 @@ class RAgrees(unittest.TestCase):
                         quantile=quantile, restarts=6, maximize=True)
             self.assert_same_fit(cli, r_fit(folder, spec, dict(columns, y=y)))
 
+    def test_intervals(self):
+        # Seeds near the moduli wrap the subsample fits' streams; in the second
+        # model the normalized column is constant on some draws, which are redrawn.
+        help_text = subprocess.run([CLI, "fit", "--help"], capture_output=True, text=True).stdout
+        if "--subsamples" not in help_text:
+            self.skipTest("this command line has no subsampling intervals")
+        rng = random.Random(11)
+        for rep, (n, seed, seed2, kind) in enumerate([(150, 31320, 30075, "equal-tailed"),
+                                                      (220, 7, 8, "symmetric")]):
+            columns = {"x1": [rng.gauss(0, 1) for _ in range(n)],
+                       "x2": [rng.gauss(0, 2) for _ in range(n)]}
+            if rep == 1:
+                columns["x2"] = [float(rng.random() < 0.08) * v for v in columns["x2"]]
+            y = [1 if 0.5 - columns["x1"][i] + columns["x2"][i] + rng.gauss(0, 1) > 0 else 0
+                 for i in range(n)]
+            with self.subTest(rep=rep), tempfile.TemporaryDirectory() as folder:
+                path = os.path.join(folder, "data.csv")
+                with open(path, "w", newline="") as f:
+                    w = csv.writer(f)
+                    w.writerow(["y", "x1", "x2"])
+                    for i, yi in enumerate(y):
+                        w.writerow([yi, repr(columns["x1"][i]), repr(columns["x2"][i])])
+                p = subprocess.run([CLI, "fit", path, "--y", "y", "--x", "x1", "--normalize",
+                                    "x2", "--intercept", "--restarts", "3", "--max-evals", "30000",
+                                    "--seed", str(seed), "--seed2", str(seed2),
+                                    "--subsamples", "25", "--subsample-size", "30",
+                                    "--subsample-restarts", "2", "--level", "0.9",
+                                    "--interval", kind, "--json"],
+                                   capture_output=True, text=True, timeout=120)
+                self.assertEqual(p.returncode, 0, p.stderr)
+                cli = json.loads(p.stdout)
+                spec = dict(formula="y ~ x1", normalize="x2", restarts=3, max_evals=30000,
+                            seed=seed, seed2=seed2, subsamples=25, subsample_size=30,
+                            subsample_restarts=2, level=0.9, interval=kind)
+                r = r_fit(folder, spec, dict(columns, y=y))
+                self.assert_same_fit(cli, r)
+                self.assertEqual([[float.fromhex(v) for v in ends] for ends in r["intervals"][:2]],
+                                 [x["interval"] for x in cli["regressors"][:2]])
+                self.assertEqual(r["intervals"][2], ["NA", "NA"])
+                inference = cli["inference"]
+                self.assertEqual(r["inference"], dict(
+                    size=inference["subsample_size"], redrawn=inference["redrawn"],
+                    multiple_best=inference["fits_best_reached_more_than_once"],
+                    limit_hit=inference["fits_at_evaluation_limit"]))
+                if rep == 1:
+                    self.assertGreater(r["inference"]["redrawn"], 0)
+
     def test_default_model(self):
         # The bundled data set, the README's derived columns and the default settings.
         p = subprocess.run([CLI, "fit", "--json"], capture_output=True, text=True, timeout=300)
