@@ -28,6 +28,13 @@ maxscore <- function(formula, data, quantile = vimor_defaults()$quantile, normal
     fail("formula", "expected a two-sided formula such as y ~ x1 + x2")
   }
   normalized <- normalized_term(normalize)
+  known <- if (missing(data)) character() else names(data)
+  for (v in all.vars(normalized)) {
+    if (!(v %in% known) && !exists(v, envir = environment(formula))) {
+      fail("normalize", sprintf("there is no variable '%s'; name the regressor that carries the scale, as in normalize = ~ income",
+                                v))
+    }
+  }
 
   # The model frame of the formula and the normalized term together, NAs kept
   # so that they can be refused unless na.action says what to do with them.
@@ -62,6 +69,9 @@ maxscore <- function(formula, data, quantile = vimor_defaults()$quantile, normal
   x <- model.matrix(mt, mf)
   term <- match(label, attr(mt, "term.labels"))
   last <- which(attr(x, "assign") == term)
+  if (length(last) != 1L) {
+    fail("normalize", sprintf("'%s' does not give one column of the model matrix", label))
+  }
   free <- setdiff(seq_len(ncol(x)), last)
   design <- x[, c(free, last), drop = FALSE]
   names <- colnames(design)

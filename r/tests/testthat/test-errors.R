@@ -32,6 +32,7 @@ test_that("the issue's bad inputs to maxscore name their argument", {
 test_that("other bad arguments to maxscore name their argument", {
   expect_stop(maxscore(y ~ x, d, normalize = ~ x + income), "normalize")
   expect_stop(maxscore(y ~ x, d, normalize = 3), "normalize")
+  expect_stop(maxscore(y ~ x, d[c("y", "x")]), "normalize")
   expect_stop(maxscore(~ x, d, normalize = ~ income), "formula")
   expect_stop(maxscore(y ~ x, d, normalize = ~ income, fixed_coef = 0), "fixed_coef")
   expect_stop(maxscore(y ~ x, d, normalize = ~ income, restarts = 0), "restarts")
