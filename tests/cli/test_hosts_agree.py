@@ -127,8 +127,9 @@ class RAgrees(unittest.TestCase):
         self.assertEqual([float.fromhex(v) for v in r["coefficients"]],
                          [x["coefficient"] for x in cli["regressors"]])
         self.assertEqual(float.fromhex(r["objective"]), cli["objective"])
-        counted = cli.get("accuracy", cli.get("correctly_classified"))
-        self.assertEqual(r["correct"], counted["count"])
+        # The count of correct classifications, under either name the command line has used.
+        counted = cli["correct"] if "correct" in cli else cli["correctly_classified"]["count"]
+        self.assertEqual(r["correct"], counted)
         self.assertEqual(r["best_restart"], cli["best_restart"])
         self.assertEqual(r["reached_best"], cli["reached_best"])
         self.assertEqual(len(r["restarts"]), len(cli["restarts"]))
