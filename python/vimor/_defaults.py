@@ -102,13 +102,14 @@ def _array_mean_sd(values):
             total = float(block[-1])
         return total
 
-    mean = sequential_sum(lambda block: numpy.array(block, dtype=numpy.float64)) / n
-
     def squared_deviation(block):
         d = numpy.subtract(block, mean, dtype=numpy.float64)
         return numpy.multiply(d, d, out=d)
 
-    return mean, math.sqrt(sequential_sum(squared_deviation) / n)
+    # Overflow gives a sd that is not finite, which half_widths refuses by name.
+    with numpy.errstate(over="ignore", invalid="ignore"):
+        mean = sequential_sum(lambda block: numpy.array(block, dtype=numpy.float64)) / n
+        return mean, math.sqrt(sequential_sum(squared_deviation) / n)
 
 
 def half_widths(free_columns, normalized_column, fixed_coef, box_scale=None):

@@ -104,10 +104,12 @@ def indices(X, columns, coef, intercept):
     if intercept:
         numpy.add(index, 1.0 * coef[0], out=index)
         k = 1
-    for j in columns:
-        numpy.multiply(X[:, j], coef[k], out=term)
-        numpy.add(term, index, out=index)  # multiply, then add: as the library does
-        k += 1
+    # An index may overflow; the callers refuse the NaN that follows.
+    with numpy.errstate(over="ignore", invalid="ignore"):
+        for j in columns:
+            numpy.multiply(X[:, j], coef[k], out=term)
+            numpy.add(term, index, out=index)  # multiply, then add: as the library does
+            k += 1
     return index
 
 
