@@ -12,28 +12,10 @@ from collections.abc import Mapping
 
 import numpy
 
+from . import _data
 from ._defaults import BLOCK
 
 INTERCEPT = "(Intercept)"
-
-
-def _is_dataframe(value):
-    # Duck-typed so that pandas is never imported here.
-    return (type(value).__name__ == "DataFrame" and hasattr(value, "columns")
-            and hasattr(value, "to_numpy"))
-
-
-def _distinct(labels, name):
-    """Column labels as text, refusing two that read the same (1 and "1")."""
-    texts = [str(c) for c in labels]
-    groups = {}
-    for label, text in zip(labels, texts):
-        groups.setdefault(text, []).append(label)
-    for text, group in groups.items():
-        if len(group) > 1:
-            raise ValueError(f"{name}: the columns {', '.join(repr(c) for c in group)} share "
-                             f"the name {text!r}; give every column its own name")
-    return texts
 
 
 def named_input(X, fitted_names=None, name="X"):
@@ -43,11 +25,11 @@ def named_input(X, fitted_names=None, name="X"):
     A mapping becomes a matrix of its columns, taken by the fitted names when
     given (so their order does not matter), else in the mapping's order.
     """
-    if _is_dataframe(X):
-        return _distinct(list(X.columns), name), X
+    if _data.is_dataframe(X):
+        return _data.distinct_names(list(X.columns), name), X
     if not isinstance(X, Mapping):
         return None, X
-    names = _distinct(list(X), name)
+    names = _data.distinct_names(list(X), name)
     columns = dict(zip(names, X.values()))
     if fitted_names is not None:
         if len(names) != len(fitted_names):

@@ -23,8 +23,8 @@ INTERCEPT = _design.INTERCEPT
 NOT_APPLICABLE = {
     "check_classifiers_classes": (
         "the sign of the normalized coefficient is given (fixed_coef, +1 by default), not "
-        "estimated; these data are separated only with a negative coefficient on the last "
-        "column, so every fit predicts one label"),
+        "estimated; without an intercept, the check's data are separated only with a negative "
+        "coefficient on the last column, so every fit with +1 predicts one label"),
 }
 
 
@@ -132,7 +132,7 @@ class MaxScore(ClassifierMixin, BaseEstimator):
         began = time.perf_counter()
         p = self._checked_params()
         names, X = _design.named_input(X)
-        frame = _design._is_dataframe(X)
+        frame = _data.is_dataframe(X)
         X, y = self._validate_data(X, y, dtype="numeric",
                                    ensure_min_features=1 if p.intercept else 2)
         X = X.astype(numpy.float64, copy=False)
