@@ -1,6 +1,6 @@
 """MaxScore by scikit-learn's conventions: its common checks, labels,
 feature names, and the index as decision_function."""
-import random
+import pickle
 import unittest
 import warnings
 
@@ -13,7 +13,7 @@ from sklearn.utils.estimator_checks import (check_classifiers_classes, check_cla
 
 import vimor
 from vimor import _model
-from support import probit_data
+from support import library_path, probit_data
 
 try:
     import pandas
@@ -62,6 +62,17 @@ class CommonChecksTest(unittest.TestCase):
         self.assertEqual((copy.temperature, copy.n_jobs, copy.lower),
                          (0.1, -1, {"x1": -2.0}))
         self.assertEqual(model.set_params(restarts=7).get_params()["restarts"], 7)
+
+    def test_a_loaded_library_is_shared_by_clones_and_pickles(self):
+        library = vimor.load_library(library_path())
+        model = vimor.MaxScore(restarts=2, max_evals=5000, library=library)
+        self.assertIs(clone(model).library, library)
+        rows, y = probit_data(n=60, k=3, seed=23)
+        model.fit(rows, y)
+        again = pickle.loads(pickle.dumps(model))
+        self.assertIs(again.library, library)
+        self.assertEqual(again.decision_function(rows).tobytes(),
+                         model.decision_function(rows).tobytes())
 
     def test_cross_validation_clones_and_scores(self):
         rows, y = probit_data(n=120, k=3, seed=21)

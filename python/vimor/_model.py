@@ -182,6 +182,10 @@ class MaxScore(ClassifierMixin, BaseEstimator):
             if better:
                 best = r
         chosen = results[best]
+        coef = list(chosen.best) + [settings.fixed_coef]
+        right, nan = _design.hits(X, order, coef, p.intercept, response)
+        if nan:
+            raise ValueError(f"X: {NOT_A_NUMBER}")
 
         self.classes_ = classes
         self._design = design
@@ -189,7 +193,7 @@ class MaxScore(ClassifierMixin, BaseEstimator):
         self._intercept = p.intercept
         self._quantile = settings.quantile
         self._maximized = settings.maximize
-        self._design_coef = list(chosen.best) + [settings.fixed_coef]
+        self._design_coef = coef
         # Reported in the user's column order, the intercept first.
         position = {name: k for k, name in enumerate(design)}
         self.names_ = ([INTERCEPT] if p.intercept else []) + list(names)
@@ -208,9 +212,6 @@ class MaxScore(ClassifierMixin, BaseEstimator):
         self.n_ones_ = n1
         q = settings.quantile
         self.max_objective_ = (n1 * q + (nobs - n1) * (1.0 - q)) / nobs
-        right, nan = _design.hits(X, order, self._design_coef, p.intercept, response)
-        if nan:
-            raise ValueError(f"X: {NOT_A_NUMBER}")
         self.accuracy_ = right / nobs
         self.fit_seconds_ = time.perf_counter() - began
         return self
