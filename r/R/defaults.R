@@ -72,6 +72,8 @@ mean_sd <- function(x) {
   c(mean = mean, sd = sqrt(squares / length(x)))
 }
 
+not_finite <- "has a standard deviation that is not finite (its values are too large)"
+
 # Half-width of the default box of each free column (x without its last,
 # normalized, column), centred at 0: box_scale * |fixed_coef| * sd(x_K) / sd(x_j)
 # for a varying column, box_scale * |fixed_coef| * (|mean(x_K)| + sd(x_K)) / |c|
@@ -85,6 +87,9 @@ half_widths <- function(x, fixed_coef, names, arg) {
                  names[k], format(normalized[1])), call. = FALSE)
   }
   mk <- mean_sd(normalized)
+  if (!is.finite(mk[["sd"]])) {
+    stop(sprintf("normalize: '%s' %s", names[k], not_finite), call. = FALSE)
+  }
   if (mk[["sd"]] == 0) {
     stop(sprintf("normalize: '%s' varies too little to carry the scale", names[k]), call. = FALSE)
   }
@@ -96,6 +101,10 @@ half_widths <- function(x, fixed_coef, names, arg) {
     # values need not round back to them.
     if (!all(column == column[1])) {
       sd_j <- mean_sd(column)[["sd"]]
+      if (!is.finite(sd_j)) {
+        stop(sprintf("%s: column '%s' %s; give lower and upper", arg, names[j], not_finite),
+             call. = FALSE)
+      }
       if (sd_j == 0) {
         stop(sprintf("%s: column '%s' varies too little to size a default box; give lower and upper",
                      arg, names[j]), call. = FALSE)

@@ -42,6 +42,9 @@ test_that("other bad arguments to maxscore name their argument", {
   expect_stop(maxscore(y ~ 0 + income, d, normalize = ~ income), "formula")
   d$zero <- 0
   expect_stop(maxscore(y ~ zero, d, normalize = ~ income), "formula")
+  d$big <- d$x * 1e300
+  expect_stop(maxscore(y ~ big, d, normalize = ~ income), "formula")
+  expect_stop(maxscore(y ~ x, d, normalize = ~ big), "normalize")
   d$huge <- d$x
   d$huge[2] <- Inf
   expect_stop(maxscore(y ~ huge, d, normalize = ~ income), "data[2, 'huge']")
