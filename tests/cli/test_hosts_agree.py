@@ -151,7 +151,23 @@ class RAgrees(unittest.TestCase):
                 spec = dict(formula="y ~ " + " + ".join(columns), normalize="x0",
                             fixed_coef=fixed, quantile=quantile, restarts=6,
                             maximize=not minimize)
-                self.assert_same_fit(cli, r_fit(folder, spec, dict(columns, y=y)))
+                r = r_fit(folder, spec, dict(columns, y=y))
+                self.assert_same_fit(cli, r)
+                self.assert_same_restarts_as_python(r, columns, y, fixed, quantile, minimize)
+
+    def assert_same_restarts_as_python(self, r, columns, y, fixed, quantile, minimize):
+        model = vimor.MaxScore(quantile=quantile, normalize="x0", fixed_coef=fixed,
+                               intercept=True, restarts=6, maximize=not minimize)
+        model.fit({n: columns[n] for n in columns}, y)
+        self.assertEqual(len(model.results_), len(r["restarts"]))
+        for ours, theirs in zip(r["restarts"], model.results_):
+            self.assertEqual((float.fromhex(ours["objective"]), ours["status"],
+                              ours["evaluations"], ours["accepted"], ours["out_of_bounds"],
+                              float.fromhex(ours["final_temperature"])),
+                             (theirs.value, theirs.status, theirs.n_evals, theirs.n_accepted,
+                              theirs.n_out_of_bounds, theirs.temperature))
+            self.assertEqual([float.fromhex(v) for v in ours["coefficients"]],
+                             [float(v) for v in theirs.best])
 
     def test_factor_and_interaction(self):
         # R expands factor(d) and x1:factor(d) by model.matrix; the command line
