@@ -6,7 +6,9 @@ set -euo pipefail
 out=$(realpath -m "${1:?usage: make-package.sh OUT}")
 here=$(dirname "$(realpath "$0")")
 python3 "$here/stage.py"
-rm -rf "$out" && mkdir -p "$out/lib"
+mkdir -p "$out"
 cd "$out"
+rm -rf lib vimor.Rcheck vimor_*.tar.gz
+mkdir lib
 R CMD build "$here"
 R CMD INSTALL -l "$out/lib" vimor_*.tar.gz
