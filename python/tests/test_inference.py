@@ -94,13 +94,10 @@ class SubsampleFitTest(unittest.TestCase):
                              [float(v).hex() for v in refit.coef_[:2]])
 
     def _full_box(self, X, y):
-        from vimor._core import Problem
-        from vimor._data import regressors
         from vimor._defaults import half_widths, tolerance
-        table = regressors(X)
-        problem = Problem(y, table, [0, 1], True)
-        widths = half_widths([problem.column(0), problem.column(1)], problem.column(2), 1.0)
-        return [-w for w in widths], widths, tolerance(0.5, problem.nobs)
+        ones = [1.0] * len(y)
+        widths = half_widths([ones, X["x1"]], X["x2"], 1.0)
+        return [-w for w in widths], widths, tolerance(0.5, len(y))
 
     def test_intervals_cover_the_estimate_and_other_levels_nest(self):
         X, y = heteroskedastic(300, 5)
@@ -119,9 +116,9 @@ class SubsampleFitTest(unittest.TestCase):
         model = vimor.MaxScore(subsamples=5, subsample_restarts=1, **SMALL).fit(
             pandas.DataFrame(X), y)
         ci = model.conf_int()
-        self.assertEqual(list(ci.index), ["const", "x1"])
+        self.assertEqual(list(ci.index), ["(Intercept)", "x1"])
         self.assertEqual(list(ci.columns), ["lower", "upper"])
-        self.assertEqual(list(model.flat_.index), ["const", "x1"])
+        self.assertEqual(list(model.flat_.index), ["(Intercept)", "x1"])
 
     def test_no_intervals_without_subsamples(self):
         X, y = heteroskedastic(120, 2)

@@ -4,10 +4,11 @@ and the fits run on threads or on any concurrent.futures.Executor.
 Every rule here is the command line's, step for step (the procedure is written
 once, in defaults.json's "_inference"), so both give the same bits.
 """
-import array
 import math
 import numbers
 from concurrent.futures import Executor, ThreadPoolExecutor
+
+import numpy
 
 from . import _data
 from ._defaults import SEED1_MODULUS, SEED2_MODULUS, restart_seeds
@@ -136,16 +137,10 @@ def check(subsamples, subsample_size, subsample_restarts, level, kind, executor,
 # ------------------------------------------------------------ running
 
 def shared_data(problem, executor=None):
-    """The data set as picklable flat arrays. For a Dask executor they are
-    scattered to every worker once, and the tasks carry only a reference."""
-    regressors = problem.regressors
-    if not isinstance(regressors, array.array):
-        flat = _data.numpy.asarray(regressors, dtype=_data.numpy.float64).ravel(order="F")
-        regressors = array.array("d", flat.tobytes())
-    response = problem.response
-    if not isinstance(response, array.array):
-        response = array.array("d", _data.numpy.asarray(response, dtype="float64").tobytes())
-    shared = (response, regressors, problem.nobs, problem.nreg)
+    """The data set as the tasks take it: the response, the column-major
+    design, N and K. For a Dask executor it is scattered to every worker once,
+    and the tasks carry only a reference to it."""
+    shared = (problem.response, problem.regressors, problem.nobs, problem.nreg)
     client = getattr(executor, "_client", None)
     if client is not None and type(executor).__module__.startswith("distributed"):
         # A list of one: scattering a tuple itself would send its items apart.
@@ -161,8 +156,7 @@ def _library(path):
 def restart_task(shared, settings, seeds, library_path):
     """One restart on the whole data set."""
     from ._core import Problem
-    problem = Problem.from_arrays(*shared)
-    return problem.anneal(_library(library_path), settings, *seeds)
+    return Problem(*shared).anneal(_library(library_path), settings, *seeds)
 
 
 def subsample_task(shared, rows, settings, seed_pairs, library_path):
@@ -170,10 +164,9 @@ def subsample_task(shared, rows, settings, seed_pairs, library_path):
     equals). Returns (coefficients, value, restarts within the tolerance of it,
     whether every restart hit the evaluation limit)."""
     from ._core import Problem
-    response, regressors, n, k = shared
-    sub_response = array.array("d", (response[i] for i in rows))
-    sub_regressors = array.array("d", (regressors[j * n + i] for j in range(k) for i in rows))
-    problem = Problem.from_arrays(sub_response, sub_regressors, len(rows), k)
+    response, regressors, _n, k = shared
+    problem = Problem(numpy.ascontiguousarray(response[rows]),
+                      numpy.asfortranarray(regressors[rows, :]), len(rows), k)
     lib = _library(library_path)
     results = [problem.anneal(lib, settings, s1, s2) for s1, s2 in seed_pairs]
     best = 0
