@@ -42,92 +42,101 @@ def _indices(X, coef, j, t):
 
 def _change_points(X, coef, j):
     """For rows of X: the first double at which the sign of the index differs
-    from its sign at -max, and a mask of the rows whose sign changes at all."""
+    from its sign at -max, for the rows whose sign changes at all."""
     n = X.shape[0]
-    full = numpy.full(n, 1.0)
-    first = _indices(X, coef, j, -_MAX * full) >= 0.0
-    moves = (_indices(X, coef, j, _MAX * full) >= 0.0) != first
+    first = _indices(X, coef, j, numpy.full(n, -_MAX)) >= 0.0
+    moves = (_indices(X, coef, j, numpy.full(n, _MAX)) >= 0.0) != first
     X, first = X[moves], first[moves]
     if X.shape[0] == 0:
-        return numpy.empty(0), moves
+        return numpy.empty(0)
 
-    def differs(k):
-        return (_indices(X, coef, j, _from_ordinal(k)) >= 0.0) != first
+    def differs(rows, k):
+        return (_indices(X[rows], coef, j, _from_ordinal(k)) >= 0.0) != first[rows]
 
     bottom, top = _ordinal(-_MAX), _ordinal(_MAX)
     with numpy.errstate(divide="ignore", invalid="ignore", over="ignore"):
         guess = -_indices(X, coef, j, numpy.zeros(X.shape[0])) / X[:, j]
-    guess = numpy.clip(numpy.nan_to_num(guess, nan=0.0), -_MAX, _MAX)
-    k = _ordinal(guess)
-    at = differs(k)
+    k = _ordinal(numpy.clip(numpy.nan_to_num(guess, nan=0.0), -_MAX, _MAX))
+    everyone = numpy.arange(X.shape[0])
+    at = differs(everyone, k)
     # lo: a double with the first sign; hi: one with the other.
     lo = numpy.where(at, bottom, k)
     hi = numpy.where(at, k, top)
-    # Gallop out from the guess until each bracket holds the change; past
-    # 2^62 units the ends themselves are the probes, and they settle every row.
-    step = 1
-    up, down = ~at, at.copy()
-    while up.any() or down.any():
-        if up.any():
-            probe = numpy.where(k > top - step, top, k + step) if step <= 1 << 62 else top + 0 * k
-            hit = up & differs(probe)
-            hi = numpy.where(hit, probe, hi)
-            lo = numpy.where(up & ~hit, probe, lo)
-            up &= ~hit
-        if down.any():
-            probe = (numpy.where(k < bottom + step, bottom, k - step) if step <= 1 << 62
-                     else bottom + 0 * k)
-            hit = down & ~differs(probe)
-            lo = numpy.where(hit, probe, lo)
-            hi = numpy.where(down & ~hit, probe, hi)
-            down &= ~hit
-        step *= 2
-    # Halve each bracket until lo and hi are neighbours.
-    while True:
-        open_ = hi - lo > 1
-        if not open_.any():
-            break
-        mid = (lo >> 1) + (hi >> 1) + (lo & hi & 1)
-        mid = numpy.where(open_, mid, lo)
-        d = differs(mid)
-        hi = numpy.where(open_ & d, mid, hi)
-        lo = numpy.where(open_ & ~d, mid, lo)
-    return _from_ordinal(hi), moves
+    # Gallop out from the guess, only on the rows still open, until each
+    # bracket holds the change; past 2^62 units the ends themselves are the
+    # probes, and they settle every row.
+    for rows, upward in ((everyone[~at], True), (everyone[at], False)):
+        step = 1
+        while rows.size:
+            base = k[rows]
+            if step > 1 << 62:
+                probe = numpy.full(rows.size, top if upward else bottom)
+            elif upward:
+                probe = numpy.where(base > top - step, top, base + step)
+            else:
+                probe = numpy.where(base < bottom + step, bottom, base - step)
+            d = differs(rows, probe)
+            hi[rows[d]] = probe[d]
+            lo[rows[~d]] = probe[~d]
+            rows = rows[~d] if upward else rows[d]
+            step *= 2
+    # Halve the brackets still wider than neighbours (lo < hi - 1: the
+    # difference itself could overflow).
+    rows = everyone[lo < hi - 1]
+    while rows.size:
+        a, b = lo[rows], hi[rows]
+        mid = (a >> 1) + (b >> 1) + (a & b & 1)
+        d = differs(rows, mid)
+        hi[rows[d]] = mid[d]
+        lo[rows[~d]] = mid[~d]
+        rows = rows[lo[rows] < hi[rows] - 1]
+    return _from_ordinal(hi)
 
 
-def flat_ranges(X, coef, value, objective):
+def _nearest(X, coef, j, here, keep):
+    """The `keep` smallest change points above `here` and the `keep` largest at
+    or below it, each sorted, and whether any were left out on either side."""
+    above, below = numpy.empty(0), numpy.empty(0)
+    cut_above = cut_below = False
+    for start in range(0, X.shape[0], BLOCK):
+        points = _change_points(X[start:start + BLOCK], coef, j)
+        above = numpy.concatenate((above, points[points > here]))
+        below = numpy.concatenate((below, points[points <= here]))
+        if above.size > keep:
+            above, cut_above = numpy.partition(above, keep - 1)[:keep], True
+        if below.size > keep:
+            below, cut_below = numpy.partition(below, below.size - keep)[-keep:], True
+    return numpy.sort(above), numpy.sort(below), cut_above, cut_below
+
+
+def flat_ranges(X, coef, value, objective, keep=256):
     """[lo, hi] for each free coefficient (-inf/inf where the value holds to
     the end). X: the design (N x K, the normalized column last); coef: all K
     design coefficients; objective(j, t): the library's value with coefficient
-    j at t."""
-    nobs = X.shape[0]
+    j at t. Only the change points nearest the estimate are kept; more are
+    found when the walk runs past them."""
     ranges = []
     for j in range(len(coef) - 1):
-        parts = []
-        for start in range(0, nobs, BLOCK):
-            points, _moves = _change_points(X[start:start + BLOCK], coef, j)
-            parts.append(points)
-        points = numpy.concatenate(parts)
-        points.sort()
         here = coef[j]
-        cut = int(numpy.searchsorted(points, here, side="right"))
-        hi = math.inf
-        previous = None
-        for p in points[cut:].tolist():
-            if p == previous:
+        size = keep
+        while True:
+            above, below, cut_above, cut_below = _nearest(X, coef, j, here, size)
+            hi = lo = None
+            previous = None
+            for p in above.tolist():
+                if p != previous and objective(j, p) != value:
+                    hi = math.nextafter(p, -math.inf)
+                    break
+                previous = p
+            previous = None
+            for p in below[::-1].tolist():
+                if p != previous and objective(j, math.nextafter(p, -math.inf)) != value:
+                    lo = p
+                    break
+                previous = p
+            if (hi is None and cut_above) or (lo is None and cut_below):
+                size *= 16
                 continue
-            previous = p
-            if objective(j, p) != value:
-                hi = math.nextafter(p, -math.inf)
-                break
-        lo = -math.inf
-        previous = None
-        for p in points[:cut][::-1].tolist():
-            if p == previous:
-                continue
-            previous = p
-            if objective(j, math.nextafter(p, -math.inf)) != value:
-                lo = p
-                break
-        ranges.append((lo, hi))
+            ranges.append((-math.inf if lo is None else lo, math.inf if hi is None else hi))
+            break
     return ranges
