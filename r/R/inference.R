@@ -157,7 +157,7 @@ subsample_interval <- function(estimate, draws, nobs, size, level, symmetric) {
 }
 
 confint.maxscore <- function(object, parm, level = 0.95,
-                             interval = c("equal-tailed", "symmetric"), ...) {
+                             interval = c("symmetric", "equal-tailed"), ...) {
   interval <- match.arg(interval)
   level <- check_real(level, "level")
   if (!(level > 0 && level < 1)) fail("level", "must lie in (0, 1), got ", format(level))

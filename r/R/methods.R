@@ -10,7 +10,7 @@ print.maxscore <- function(x, digits = max(3L, getOption("digits") - 3L), ...) {
   invisible(x)
 }
 
-summary.maxscore <- function(object, level = 0.95, interval = c("equal-tailed", "symmetric"),
+summary.maxscore <- function(object, level = 0.95, interval = c("symmetric", "equal-tailed"),
                              ...) {
   interval <- match.arg(interval)
   normalized <- names(object$coefficients) == object$normalized

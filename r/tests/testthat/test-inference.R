@@ -18,9 +18,9 @@ test_that("intervals follow the quantile rule from the subsample estimates", {
   fit <- structure(list(coefficients = c(a = 1, z = 1), normalized = "z", nobs = 64L,
                         subsamples = list(estimates = cbind(a = c(3, 0, 1.5, 0.5)), size = 8L)),
                    class = "maxscore")
-  expect_identical(unname(confint(fit, level = 0.5)["a", ]), c(0.75, 1.5))
-  expect_identical(unname(confint(fit, level = 0.5, interval = "symmetric")["a", ]),
-                   c(0.75, 1.25))
+  expect_identical(unname(confint(fit, level = 0.5, interval = "equal-tailed")["a", ]),
+                   c(0.75, 1.5))
+  expect_identical(unname(confint(fit, level = 0.5)["a", ]), c(0.75, 1.25))
   expect_identical(colnames(confint(fit, level = 0.5)), c("25 %", "75 %"))
   expect_true(all(is.na(confint(fit, parm = "z"))))
 })
