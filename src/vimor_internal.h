@@ -31,6 +31,50 @@ void rmarin_(std::int32_t seed1, std::int32_t seed2);
 // Next uniform number in [0, 1), a multiple of 2^-24.
 float ranmar_();
 
+// The arguments of one search, read from the export's by-address arguments:
+// inputs by value, the caller's arrays and out-arguments by address.
+struct SearchArgs {
+    // Data set.
+    const double *response;
+    const double *regressors;
+    std::int32_t nobs;
+    std::int32_t nreg;
+    double quantile;
+    double fixed_coef;
+    // Settings.
+    bool maximize;
+    double cooling;
+    double tolerance;
+    std::int32_t sweeps;
+    std::int32_t adjustments;
+    std::int32_t history_len;
+    std::int32_t max_evals;
+    const double *lower;
+    const double *upper;
+    const double *step_gain;
+    std::int32_t seed1;
+    std::int32_t seed2;
+    // In and out.
+    double *coef;
+    double *temperature;
+    double *step;
+    // Out.
+    double *best;
+    double *best_value;
+    std::int32_t *n_accepted;
+    std::int32_t *n_evals;
+    std::int32_t *n_out_of_bounds;
+    std::int32_t *status;
+    std::int32_t *limit_hit;
+    // Work arrays.
+    double *history;
+    double *trial;
+    std::int32_t *accept_counts;
+};
+
+// One complete annealing search.
+void saa_(const SearchArgs &args);
+
 // exp(x) guarded against overflow and underflow: the cap 3.69e75 above 174,
 // 0 below -180 (a NaN argument gives the cap).
 double exprep_(double x);

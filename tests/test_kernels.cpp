@@ -289,7 +289,7 @@ TEST(Kernels, NegativeIndexFlipsAFiniteTermOnly) {
 }
 
 TEST(Kernels, NaNRuleByHand) {
-    // The NaN a NaN score takes, derived by hand from the rule in vimor.cpp.
+    // The NaN a NaN score takes, derived by hand from the rule in objective.cpp.
     // One observation, K = 2, alpha = 0.5, so the term's own value is 0.5 * (y - 0.5).
     const double inf = std::numeric_limits<double>::infinity();
     auto score = [](double y, double x0, double x1, double c, double fixed, double q) {
