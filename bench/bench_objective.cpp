@@ -122,7 +122,7 @@ void BM_Objective(benchmark::State &state) {
     const int32_t n = static_cast<int32_t>(state.range(0));
     const int32_t k = static_cast<int32_t>(state.range(1));
     const Problem prob(n, k);
-    const vimor::ObjectiveKernel best = vimor::objective_kernel(vimor::active_kernel());
+    const vimor::ObjectiveKernel best = vimor::objective_kernel(vimor::active_kernel(k));
     const vimor::ObjectiveKernel plain = vimor::objective_kernel(vimor::Kernel::scalar);
     const Buffer chain_src(512);
     for (int i = 0; i < 512; ++i) chain_src.p[i] = 1e-300 * (i & 7);
@@ -159,7 +159,7 @@ void BM_Objective(benchmark::State &state) {
     state.counters["ratio"] = ns / limit;
     state.counters["plain_ratio"] = ns_plain / limit;
     state.counters["speedup"] = ns_plain / ns;
-    state.SetLabel(vimor::kernel_name(vimor::active_kernel()));
+    state.SetLabel(vimor::kernel_name(vimor::active_kernel(k)));
 }
 
 // Each compiled kernel the processor has, against the plain one and the two
@@ -206,7 +206,7 @@ void BM_Search(benchmark::State &state) {
     const int32_t k = static_cast<int32_t>(state.range(1));
     const int32_t max_evals = static_cast<int32_t>(state.range(2));
     const Problem prob(n, k);
-    const vimor::ObjectiveKernel best = vimor::objective_kernel(vimor::active_kernel());
+    const vimor::ObjectiveKernel best = vimor::objective_kernel(vimor::active_kernel(k));
     const int32_t nfree = k - 1, maximize = 1, sweeps = 20, adjustments = 5, history_len = 4;
     const int32_t seed1 = 1802, seed2 = 9373;
     const double cooling = 0.85, tolerance = -1.0;
@@ -239,7 +239,7 @@ void BM_Search(benchmark::State &state) {
     state.counters["ns_eval"] = t_search * per_eval;
     state.counters["objective_ns_eval"] = t_objective * per_eval;
     state.counters["ratio"] = t_search / t_objective;
-    state.SetLabel(vimor::kernel_name(vimor::active_kernel()));
+    state.SetLabel(vimor::kernel_name(vimor::active_kernel(k)));
 }
 
 }  // namespace

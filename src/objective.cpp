@@ -101,8 +101,8 @@ double objective_nan(const double *response, const double *regressors, std::int3
 }
 
 // Kernel dispatch. Vector kernels exist only in x86-64 builds without
-// VIMOR_FORCE_SCALAR; the best one the processor has is chosen on the first
-// call (loading the module does nothing) and kept for the process.
+// VIMOR_FORCE_SCALAR; the processor is asked on the first call (loading the
+// module does nothing) and its answer kept for the process.
 
 #if VIMOR_SIMD_KERNELS
 // Asks the processor directly rather than through the compiler's CPU model,
@@ -157,33 +157,60 @@ const char *kernel_name(Kernel k) {
     }
 }
 
-Kernel best_kernel() {
+static Kernel widest_kernel() {
     for (Kernel k : {Kernel::avx512, Kernel::avx2, Kernel::sse2})
         if (objective_kernel(k)) return k;
     return Kernel::scalar;
 }
 
-// Every thread that races on the first call stores the same choice.
-static std::atomic<int> active{-1};
+// From this many regressors on, AVX-512 beats AVX2 where both exist. The score
+// is one chain of additions (3 cycles each on AMD Zen 4, 2 on Intel Sapphire
+// Rapids); a kernel is as fast as the chain while the rest of its work fits
+// beside it. Per observation, AVX2 needs about (2K + 10) / 12 cycles of its
+// three vector ports (llvm-mca -mcpu=sapphirerapids: 1.86 at K = 7, 2.02 at
+// K = 8, 2.36 at K = 10), so from K = 8 it falls behind a 2-cycle chain, while
+// AVX-512 stays under it to K = 10 (2.06 with its 512-bit work on ports 0 and
+// 5 only). Below that both keep pace with the chain; AVX2 is then preferred:
+// measured on Zen 4 it is 0-4% faster for K = 2..7 (and AVX-512 14% faster at
+// K = 10), and on Sapphire Rapids it leaves port 1 open to the chain's
+// additions, which 512-bit work closes. bench/README.md has the numbers.
+constexpr std::int32_t kAvx512FromRegressors = 8;
 
-Kernel active_kernel() {
-    int k = active.load(std::memory_order_relaxed);
-    if (k < 0) {
-        k = static_cast<int>(best_kernel());
-        active.store(k, std::memory_order_relaxed);
+// The kernels for fewer and for at least kAvx512FromRegressors regressors,
+// as few * 16 + many; every thread that races on the first call stores the
+// same answer.
+static std::atomic<int> choice{-1};
+
+Kernel best_kernel(std::int32_t nreg) {
+    int c = choice.load(std::memory_order_relaxed);
+    if (c < 0) {
+        const Kernel many = widest_kernel();
+        const Kernel few = many == Kernel::avx512 && objective_kernel(Kernel::avx2) ? Kernel::avx2 : many;
+        c = static_cast<int>(few) * 16 + static_cast<int>(many);
+        choice.store(c, std::memory_order_relaxed);
     }
-    return static_cast<Kernel>(k);
+    return static_cast<Kernel>(nreg < kAvx512FromRegressors ? c / 16 : c % 16);
+}
+
+// A kernel a test chose for every call, or -1 for best_kernel.
+static std::atomic<int> forced{-1};
+
+Kernel active_kernel(std::int32_t nreg) {
+    const int k = forced.load(std::memory_order_relaxed);
+    return k < 0 ? best_kernel(nreg) : static_cast<Kernel>(k);
 }
 
 bool select_kernel(Kernel k) {
     if (!objective_kernel(k)) return false;
-    active.store(static_cast<int>(k), std::memory_order_relaxed);
+    forced.store(static_cast<int>(k), std::memory_order_relaxed);
     return true;
 }
 
+void select_best_kernel() { forced.store(-1, std::memory_order_relaxed); }
+
 double fcna_(const double *response, const double *regressors, std::int32_t nobs,
              std::int32_t nreg, const double *coef, double quantile, double fixed_coef) {
-    switch (active_kernel()) {
+    switch (active_kernel(nreg)) {
 #if VIMOR_SIMD_KERNELS
     case Kernel::sse2:
         return objective_sse2(response, regressors, nobs, nreg, coef, quantile, fixed_coef);
