@@ -163,22 +163,32 @@ static Kernel widest_kernel() {
     return Kernel::scalar;
 }
 
-// From this many regressors on, AVX-512 beats AVX2 where both exist. The score
-// is one chain of additions (3 cycles each on AMD Zen 4, 2 on Intel Sapphire
-// Rapids); a kernel is as fast as the chain while the rest of its work fits
-// beside it. Per observation, AVX2 needs about (2K + 10) / 12 cycles of its
-// three vector ports (llvm-mca -mcpu=sapphirerapids: 1.86 at K = 7, 2.02 at
-// K = 8, 2.36 at K = 10), so from K = 8 it falls behind a 2-cycle chain, while
-// AVX-512 stays under it to K = 10 (2.06 with its 512-bit work on ports 0 and
-// 5 only). Below that both keep pace with the chain; AVX2 is then preferred:
-// measured on Zen 4 it is 0-4% faster for K = 2..7 (and AVX-512 14% faster at
-// K = 10), and on Sapphire Rapids it leaves port 1 open to the chain's
-// additions, which 512-bit work closes. bench/README.md has the numbers.
-constexpr std::int32_t kAvx512FromRegressors = 8;
+#if VIMOR_SIMD_KERNELS
+static bool processor_is_amd() {
+    unsigned max_leaf, b, c, d;
+    if (!__get_cpuid(0, &max_leaf, &b, &c, &d)) return false;
+    return b == 0x68747541 && d == 0x69746e65 && c == 0x444d4163;  // "AuthenticAMD"
+}
+#else
+static bool processor_is_amd() { return false; }
+#endif
 
-// The kernels for fewer and for at least kAvx512FromRegressors regressors,
-// as few * 16 + many; every thread that races on the first call stores the
-// same answer.
+// Where both exist, the regressor count from which AVX-512 beats AVX2. The
+// score is one chain of additions, 3 cycles each on AMD Zen 4 and 2 on Intel
+// Sapphire Rapids; the rest of a kernel's work must fit on the ports beside
+// it, and the less port time it needs the less it delays the chain. Measured
+// on Zen 4 (N = 10^4, ns per observation, AVX2 / AVX-512): K = 4 0.813 / 0.837,
+// K = 7 0.835 / 0.848, K = 8 0.864 / 0.855, K = 10 1.039 / 0.892. On Sapphire
+// Rapids, llvm-mca's port time per observation (AVX-512 with its vector work on
+// ports 0 and 5 only, as while 512-bit uops are in flight): K = 2 1.02 / 1.25,
+// K = 3 1.19 / 1.25, K = 4 1.36 / 1.31, K = 7 1.86 / 1.69, K = 10 2.36 / 2.06.
+// bench/README.md has the tables and the commands.
+constexpr std::int32_t kAvx512FromRegressorsAmd = 8;
+constexpr std::int32_t kAvx512FromRegressorsOther = 4;
+
+// The kernels for fewer regressors than the threshold and for the rest, and
+// the threshold, as (few * 16 + many) * 256 + threshold; every thread that
+// races on the first call stores the same answer.
 static std::atomic<int> choice{-1};
 
 Kernel best_kernel(std::int32_t nreg) {
@@ -186,10 +196,12 @@ Kernel best_kernel(std::int32_t nreg) {
     if (c < 0) {
         const Kernel many = widest_kernel();
         const Kernel few = many == Kernel::avx512 && objective_kernel(Kernel::avx2) ? Kernel::avx2 : many;
-        c = static_cast<int>(few) * 16 + static_cast<int>(many);
+        const int from = processor_is_amd() ? kAvx512FromRegressorsAmd : kAvx512FromRegressorsOther;
+        c = (static_cast<int>(few) * 16 + static_cast<int>(many)) * 256 + from;
         choice.store(c, std::memory_order_relaxed);
     }
-    return static_cast<Kernel>(nreg < kAvx512FromRegressors ? c / 16 : c % 16);
+    const int kernels = c / 256;
+    return static_cast<Kernel>(nreg < c % 256 ? kernels / 16 : kernels % 16);
 }
 
 // A kernel a test chose for every call, or -1 for best_kernel.
