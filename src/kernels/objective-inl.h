@@ -27,8 +27,10 @@
 namespace vimor {
 namespace {
 
-// The pass's helpers must melt into one loop body.
+// The pass's helpers and its loops over vectors and lanes must melt into one
+// loop body that keeps every vector in a register.
 #define VIMOR_INLINE inline __attribute__((always_inline))
+#define VIMOR_UNROLL _Pragma("GCC unroll 32")
 
 typedef double Vec __attribute__((vector_size(8 * VIMOR_LANES)));
 typedef long long Mask __attribute__((vector_size(8 * VIMOR_LANES)));
@@ -71,17 +73,21 @@ inline double observation_term(const double *response, const double *regressors,
 // product on both are the same double. The sign of a zero index never shows:
 // both zeros count as >= 0.
 template <int U>
-VIMOR_INLINE void block_indices(Vec (&index)[U], const double *regressors, ptrdiff_t n, ptrdiff_t i,
-                          int32_t nreg, const double *coef, Vec first_coef, Vec fixed) {
+VIMOR_INLINE void block_indices(Vec (&index)[U], const double *regressors, ptrdiff_t n,
+                                ptrdiff_t i, int32_t nreg, const double *coef, Vec first_coef,
+                                Vec fixed) {
     constexpr int W = VIMOR_LANES;
+    VIMOR_UNROLL
     for (int u = 0; u < U; ++u) index[u] = load(regressors + i + u * W) * first_coef;
     for (int32_t j = 1; j < nreg - 1; ++j) {
         const double *column = regressors + j * n + i;
         const Vec c = splat(coef[j]);  // loaded once for all U vectors
+        VIMOR_UNROLL
         for (int u = 0; u < U; ++u) index[u] = load(column + u * W) * c + index[u];  // not fused
     }
     if (nreg > 1) {
         const double *last_column = regressors + (nreg - 1) * n + i;
+        VIMOR_UNROLL
         for (int u = 0; u < U; ++u) index[u] = load(last_column + u * W) * fixed + index[u];
     }
 }
@@ -108,22 +114,27 @@ VIMOR_INLINE Vec block_terms(Vec index, const double *response, Vec weight, Vec 
 template <int U>
 VIMOR_INLINE double add_terms(double score, const Vec (&term)[U]) {
     Vec lanes[U];
+    VIMOR_UNROLL
     for (int u = 0; u < U; ++u) lanes[u] = term[u];
     // Keeps the compiler from turning the loads back into lane extractions.
     __asm__("" : "+m"(lanes));
+    VIMOR_UNROLL
     for (int u = 0; u < U; ++u)
+        VIMOR_UNROLL
         for (int l = 0; l < VIMOR_LANES; ++l) score = lanes[u][l] + score;  // one chain, in order
     return score;
 }
 
 template <int U>
 VIMOR_INLINE double add_pass(double score, const double *response, const double *regressors,
-                       ptrdiff_t n, ptrdiff_t i, int32_t nreg, const double *coef,
-                       Vec first_coef, Vec fixed, Vec weight, Vec shift) {
+                             ptrdiff_t n, ptrdiff_t i, int32_t nreg, const double *coef,
+                             Vec first_coef, Vec fixed, Vec weight, Vec shift) {
     constexpr int W = VIMOR_LANES;
     Vec index[U], term[U];
     block_indices<U>(index, regressors, n, i, nreg, coef, first_coef, fixed);
-    for (int u = 0; u < U; ++u) term[u] = block_terms(index[u], response + i + u * W, weight, shift);
+    VIMOR_UNROLL
+    for (int u = 0; u < U; ++u)
+        term[u] = block_terms(index[u], response + i + u * W, weight, shift);
     return add_terms<U>(score, term);
 }
 
