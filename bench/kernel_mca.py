@@ -3,23 +3,22 @@
 
     python3 bench/kernel_mca.py OBJECT SYMBOL K INNER_TRIPS [CPU ...]
 
-OBJECT is a built kernel object (build/CMakeFiles/vimor_objects.dir/src/
-kernels/objective_avx2.cpp.o), SYMBOL a substring of the kernel's name
-(objective_avx2). The main loop is the kernel's first loop whose body adds
-scalars outside its nested loops: the score's chain, one addition per
-observation of the pass.
-A loop nested in it (the one over coefficients) is written out INNER_TRIPS
-times, the number of times it runs per pass for K regressors, so the region
-is one pass exactly as executed. CPUs default to znver4 and sapphirerapids.
+OBJECT is a kernel object as the project's GCC build makes it
+(build/CMakeFiles/vimor_objects.dir/src/kernels/objective_avx2.cpp.o; other
+compilers lay the loops out differently), SYMBOL a substring of the kernel's
+name (objective_avx2). The main loop is the kernel's first loop whose body
+adds scalars outside its nested loops: the score's chain, one addition per
+observation of the pass. A loop nested in it (the one over coefficients) is
+written out INNER_TRIPS times, the number of times it runs per pass for K
+regressors, so the region is one pass as executed. CPUs default to znver4
+and sapphirerapids.
 
-Prints, per CPU: observations per pass, llvm-mca's simulated cycles per
-observation (its model gives a double addition 3 cycles of latency on both
-processors, so on Sapphire Rapids, where it takes 2, this is the port-bound
-figure only when above 3), the block's port-pressure bound per observation
-(what the pass costs with the chain's latency left out), and on Sapphire
-Rapids also the bound when every vector uop must share ports 0 and 5, which
-is what the processor does while 512-bit uops are in flight and llvm-mca
-does not model.
+Prints, per CPU, per observation: llvm-mca's simulated cycles (chain
+included; its models give a double addition 3 cycles of latency on both
+processors, where Sapphire Rapids takes 2), the block's port-pressure bound
+(the pass with the chain's latency left out), and for 512-bit code on
+Sapphire Rapids the bound when vector uops have only ports 0 and 5, as while
+512-bit uops are in flight, which llvm-mca does not model.
 """
 import re
 import subprocess
