@@ -96,7 +96,7 @@ ObjectiveKernel objective_kernel(Kernel k);
 const char *kernel_name(Kernel k);
 
 // The fastest kernel the processor has for nreg regressors: where it has
-// AVX-512, AVX2 below a regressor count that depends on the vendor.
+// AVX-512, AVX2 below a regressor count that depends on the processor family.
 Kernel best_kernel(std::int32_t nreg);
 
 // The kernel fcna_ uses for nreg regressors: best_kernel(nreg) unless a test
