@@ -10,7 +10,7 @@ import unittest
 
 CLI = os.environ.get("VIMOR_CLI", "vimor")
 DATA = os.environ.get("VIMOR_DATA", "../../data/mroz_psid1976.csv")
-DEFAULT_NAMES = ["(intercept)", "education", "experience", "experience_sq", "age",
+DEFAULT_NAMES = ["(Intercept)", "education", "experience", "experience_sq", "age",
                  "youngkids", "oldkids", "nonwife_income"]
 
 
@@ -83,18 +83,25 @@ class ScoreMatchesFit(unittest.TestCase):
         fit = run_json("fit", "--restarts", "2", "--seed", "123")
         score = run_json("score", "--coef", ",".join(free_coefs(fit)))
         self.assertEqual(score["objective"], fit["objective"])
-        self.assertEqual(score["correctly_classified"], fit["correctly_classified"])
+        self.assertEqual(score["accuracy"], fit["accuracy"])
+        self.assertEqual(score["correct"], fit["correct"])
 
-    def test_table_coefficients_score_to_the_fit_objective(self):
-        p = run("fit", "--restarts", "2", "--seed", "9")
+    def test_table_shows_the_json_numbers_to_seven_digits(self):
+        args = ("fit", "--restarts", "2", "--seed", "9")
+        p = run(*args)
         self.assertEqual(p.returncode, 0, p.stderr)
-        coefs = re.findall(r"^  (\S+) +(\S+)$", p.stdout, re.M)
-        coefs = [value for name, value in coefs if name in DEFAULT_NAMES]
-        self.assertEqual(len(coefs), 7)
-        objective = re.search(r"objective \(maximized\) +(\S+)", p.stdout).group(1)
-        s = run("score", "--coef", ",".join(coefs))
-        self.assertEqual(s.returncode, 0, s.stderr)
-        self.assertEqual(re.search(r"objective +(\S+)", s.stdout).group(1), objective)
+        table = dict(re.findall(r"^  (\S+) +(\S+)(?:  \(normalized\))?$", p.stdout, re.M))
+        result = run_json(*args)
+        for r in result["regressors"]:
+            self.assertEqual(table[r["name"]], f'{float(r["coefficient"]):.7g}', r["name"])
+        self.assertRegex(p.stdout, r"objective \(maximized\) +" +
+                         re.escape(f'{float(result["objective"]):.7g}') + "\n")
+        self.assertIn(f'({result["correct"]} of 753 correct)', p.stdout)
+        self.assertRegex(p.stdout, r"restarts +\d of 2 reached the best value")
+        self.assertNotIn("seed1", p.stdout)  # the restart table is behind --verbose
+        verbose = run(*args, "--verbose")
+        self.assertEqual(len(re.findall(r"^ +[12] +\d+ +\d+ +0\.\d+ +converged", verbose.stdout,
+                                        re.M)), 2, verbose.stdout)
 
     def test_score_agrees_with_an_independent_computation(self):
         # The objective summed here in the module's order, from the CSV itself:
@@ -135,7 +142,8 @@ class Json(unittest.TestCase):
         self.assertEqual(best["coefficients"], [r["coefficient"] for r in result["regressors"][:7]])
         self.assertEqual(result["evaluations"], sum(r["evaluations"] for r in result["restarts"]))
         # With 0/1 responses at the median, S = (2 * correct - N) / (2N).
-        correct = result["correctly_classified"]["count"]
+        correct = result["correct"]
+        self.assertEqual(result["accuracy"], correct / 753)
         self.assertAlmostEqual(result["objective"], (2 * correct - 753) / (2 * 753), places=12)
         self.assertLessEqual(set(("temperature", "cooling", "tolerance", "lower", "upper")),
                              set(result["settings"]))
@@ -177,7 +185,8 @@ class Separation(unittest.TestCase):
                               "--intercept", "--quantile", quantile, "--restarts", "2")
             self.assertAlmostEqual(float(result["objective"]), (n1 * a + (n - n1) * (1 - a)) / n,
                                    delta=1e-12)
-            self.assertEqual(result["correctly_classified"]["count"], str(n))
+            self.assertEqual(result["correct"], str(n))
+            self.assertEqual(result["accuracy"], "1")
 
     def test_minimize_reaches_the_minimum(self):
         files = Files(self)
@@ -187,7 +196,7 @@ class Separation(unittest.TestCase):
         result = run_json("fit", path, "--y", "y", "--x", "x1", "--normalize", "x2=-1",
                           "--intercept", "--minimize", "--restarts", "2")
         self.assertAlmostEqual(float(result["objective"]), -0.5, delta=1e-12)
-        self.assertEqual(result["correctly_classified"]["count"], "0")
+        self.assertEqual(result["correct"], "0")
 
 
 class CsvReader(unittest.TestCase):
