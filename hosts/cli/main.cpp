@@ -102,7 +102,11 @@ ModelTerms terms_from_flags(const CommonFlags &f) {
 
 Problem load_problem(const CommonFlags &f, const ModelTerms &terms) {
     const bool bundled = f.data.empty();
-    Table table = read_csv(bundled ? bundled_data() : f.data, wanted_columns(terms, bundled));
+    std::vector<Wanted> wanted = wanted_columns(terms, bundled);
+    if (!f.model.empty()) {
+        for (Wanted &w : wanted) w.flag = "--model";
+    }
+    Table table = read_csv(bundled ? bundled_data() : f.data, wanted);
     if (bundled) add_derived_columns(table);
     return build_problem(table, terms);
 }

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr double kEdge = 1e-3;
+constexpr double kEdge = 1e-2;
 constexpr double kApart = 0.1;
 constexpr std::size_t kFewValues = 10;
 

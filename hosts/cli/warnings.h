@@ -9,7 +9,7 @@
 #include "model.h"
 #include "search.h"
 
-// - an estimate on (within 1/1000 of the width of) a bound of its box: the
+// - an estimate on (within 1/100 of the width of) a bound of its box: the
 //   box may cut off the maximum;
 // - a normalized regressor with fewer than 10 distinct values: the scale is
 //   identified only through a continuously distributed one;
