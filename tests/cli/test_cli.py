@@ -214,6 +214,11 @@ class CsvReader(unittest.TestCase):
             "blank.csv": ("\ny,x1,x2\n\n1,0.5,2\n  \n0,-1,3\n1,2,-1\n\n0,-0.25,-2\n\n", "\n"),
             "quoted.csv": ('"y","x1","x2"\n"1",0.5,"2"\n0,"-1",3\n1,2,-1\n0,-0.25,"-2"\n', "\n"),
             "bom.csv": ("\ufeff" + self.PLAIN, "\n"),
+            # Unquoted lines are split by the host, quoted ones by libcsv: both
+            # trim spaces and tabs around a field alike.
+            "spaces.csv": ("y , x1,\tx2\n 1,0.5 ,2\t\n0\t,  -1,3\n\t1 , 2 , -1 \n0,-0.25,-2\n", "\n"),
+            "mixed.csv": ('y,x1,x2\n"1" , 0.5,2\n0,-1, 3\n1,"2",-1\n0,-0.25 , "-2"\n', "\n"),
+            "cr.csv": (self.PLAIN, "\r"),
             "extra.csv": ('y,x1,name,x2\n1,0.5,"Smith, J.",2\n0,-1,"say ""hi""",3\n'
                           '1,2,"two\nlines",-1\n0,-0.25,,-2\n', "\n"),
         }

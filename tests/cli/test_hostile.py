@@ -137,7 +137,8 @@ class Latin1Names(unittest.TestCase):
 def sanitized():
     """A sanitizer's runtime reserves more address space than any limit here."""
     with open(os.environ.get("VIMOR_CLI", "vimor"), "rb") as f:
-        return b"__asan_init" in f.read() or b"__tsan_init" in f.read()
+        program = f.read()
+    return b"__asan_init" in program or b"__tsan_init" in program
 
 
 class OutOfMemory(unittest.TestCase):
