@@ -206,8 +206,14 @@ int predict(const CommonFlags &f) {
     const std::vector<double> index = indices(problem, saved.coef);
     Output out(f.output);
     std::string chunk = "index,class\n";
-    for (const double v : index) {
-        if (std::isnan(v)) check_objective(v);
+    for (std::size_t i = 0; i < index.size(); ++i) {
+        const double v = index[i];
+        if (std::isnan(v)) {
+            throw UsageError(fmt::format(
+                "the index of observation {} is not a number because x·β overflows; rescale "
+                "the regressors",
+                i + 1));
+        }
         chunk += fmt::format("{},{}\n", v, v >= 0.0 ? 1 : 0);
         if (chunk.size() > (1 << 16)) {
             out.write(chunk);

@@ -28,7 +28,6 @@ struct Table {
     std::size_t rows = 0;
 
     std::size_t size() const { return rows; }
-    bool has(const std::string &name) const { return columns.count(name) != 0; }
     // A kept column; throws UsageError naming `flag` when it was not read.
     const Column &column(const std::string &name, const std::string &flag) const;
     // The file line on which data record `row` (from 0) starts.
