@@ -30,6 +30,19 @@ def run_json(*args):
     return json.loads(p.stdout, parse_float=str, parse_int=str)
 
 
+def assert_refused(test, args, *fragments, env=None):
+    """One line on stderr, starting "vimor: ", holding each fragment; exit 2."""
+    p = run(*args, env=env)
+    shown = f"{args}: {p.stdout[:1000]}{p.stderr[:1000]}"  # a long cell stays out of the log
+    test.assertEqual(p.returncode, 2, shown)
+    test.assertEqual(p.stdout, "", shown)
+    test.assertTrue(p.stderr.startswith("vimor: "), shown)
+    test.assertEqual(p.stderr.count("\n"), 1, shown)
+    for fragment in fragments:
+        test.assertIn(fragment, p.stderr, shown)
+    return p.stderr
+
+
 def free_coefs(result):
     return [r["coefficient"] for r in result["regressors"] if r["normalized"] is False]
 
@@ -239,13 +252,7 @@ class BadInput(unittest.TestCase):
         return [path or self.good, "--y", "y", "--x", "x1", "--normalize", "x2"]
 
     def refuse(self, args, *fragments, env=None):
-        p = run(*args, env=env)
-        self.assertEqual(p.returncode, 2, f"{args}: {p.stdout}{p.stderr}")
-        self.assertEqual(p.stdout, "", args)
-        self.assertTrue(p.stderr.startswith("vimor: "), p.stderr)
-        self.assertEqual(p.stderr.count("\n"), 1, p.stderr)
-        for fragment in fragments:
-            self.assertIn(fragment, p.stderr, args)
+        assert_refused(self, args, *fragments, env=env)
 
     def bad_file(self, text):
         path = self.files.write("bad.csv", text)

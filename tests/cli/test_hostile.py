@@ -9,7 +9,7 @@ import tempfile
 import time
 import unittest
 
-from test_cli import Files, run
+from test_cli import Files, assert_refused, run
 
 # Indices overflow at these coefficients: 1e10 * 1e300 is infinite and an
 # infinite index minus another is not a number.
@@ -20,15 +20,8 @@ class Refusals(unittest.TestCase):
     def setUp(self):
         self.files = Files(self)
 
-    def refuse(self, args, *fragments, **kwargs):
-        p = run(*args, **kwargs)
-        self.assertEqual(p.returncode, 2, f"{args}: {p.stdout}{p.stderr}")
-        self.assertEqual(p.stdout, "", args)
-        self.assertTrue(p.stderr.startswith("vimor: "), p.stderr)
-        self.assertEqual(p.stderr.count("\n"), 1, p.stderr)
-        for fragment in fragments:
-            self.assertIn(fragment, p.stderr, args)
-        return p.stderr
+    def refuse(self, args, *fragments):
+        return assert_refused(self, args, *fragments)
 
     def model(self, path):
         return [path, "--y", "y", "--x", "a,b", "--normalize", "c"]
