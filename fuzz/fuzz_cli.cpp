@@ -66,10 +66,11 @@ void check_table(const Table &t, const std::vector<Wanted> &wanted) {
     }
 }
 
-void check_problem(const Problem &p) {
+// An empty response name is a model for prediction only: no responses.
+void check_problem(const Problem &p, bool has_response) {
     CHECK(p.nobs >= 1 && p.nreg >= 1);
     CHECK(p.names.size() == std::size_t(p.nreg));
-    CHECK(p.response.size() == std::size_t(p.nobs));
+    CHECK(p.response.size() == (has_response ? std::size_t(p.nobs) : 0));
     CHECK(p.regressors.size() == std::size_t(p.nobs) * std::size_t(p.nreg));
     for (double y : p.response) CHECK(y == 0.0 || y == 1.0);
     for (double x : p.regressors) CHECK(std::isfinite(x));
@@ -125,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         check_table(table, wanted);
         if (bundled) add_derived_columns(table);
         const Problem problem = build_problem(table, terms);
-        check_problem(problem);
+        check_problem(problem, !terms.response.empty());
 
         const double quantile = parse_quantile(flag(in));
         CHECK(quantile > 0.0 && quantile < 1.0);

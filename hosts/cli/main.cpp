@@ -245,10 +245,11 @@ std::size_t distance(const std::string &a, const std::string &b) {
 // the command's help, and suggests the nearest flag when one is close.
 std::string unexpected(const CLI::App &command, const std::vector<std::string> &extras) {
     const std::string word = extras.front();
-    const std::string name = command.get_name();
+    const std::string name = command.get_parent() ? command.get_name() : "";
+    const std::string help = name.empty() ? "vimor --help" : "vimor " + name + " --help";
+    const std::string where = name.empty() ? "" : name + ": ";
     if (word.empty() || word[0] != '-' || word == "-") {
-        return fmt::format("{}: unexpected argument {} (see vimor {} --help)", name, quote(word),
-                           name);
+        return fmt::format("{}unexpected argument {} (see {})", where, quote(word), help);
     }
     const std::string flag = word.substr(0, word.find('='));
     std::string best;
@@ -262,8 +263,7 @@ std::string unexpected(const CLI::App &command, const std::vector<std::string> &
             }
         }
     }
-    std::string message =
-        fmt::format("{}: unknown flag {} (see vimor {} --help)", name, quote(flag), name);
+    std::string message = fmt::format("{}unknown flag {} (see {})", where, quote(flag), help);
     if (!best.empty()) message += "; did you mean " + best + "?";
     return message;
 }
@@ -384,7 +384,7 @@ int main(int argc, char **argv) {
         ->add_option("--model", predict_flags.model, "a fit saved with --json --output")
         ->type_name("FILE");
 
-    for (CLI::App *command : {fit_cmd, score_cmd, predict_cmd}) command->allow_extras();
+    for (CLI::App *command : {&app, fit_cmd, score_cmd, predict_cmd}) command->allow_extras();
 
     try {
         app.parse(argc, argv);
@@ -393,12 +393,16 @@ int main(int argc, char **argv) {
     } catch (const CLI::CallForVersion &e) {
         return app.exit(e);
     } catch (const CLI::ParseError &e) {
-        std::fprintf(stderr, "vimor: %s (see vimor --help)\n", printable(e.what(), 200).c_str());
+        // A word the program does not know explains the error best.
+        const std::string message = app.remaining().empty()
+                                        ? printable(e.what(), 200) + " (see vimor --help)"
+                                        : unexpected(app, app.remaining());
+        std::fprintf(stderr, "vimor: %s\n", message.c_str());
         return 2;
     }
     try {
-        for (const CLI::App *command : {fit_cmd, score_cmd, predict_cmd}) {
-            if (*command && !command->remaining().empty()) {
+        for (const CLI::App *command : {fit_cmd, score_cmd, predict_cmd, &app}) {
+            if ((command == &app || *command) && !command->remaining().empty()) {
                 throw UsageError(unexpected(*command, command->remaining()));
             }
         }

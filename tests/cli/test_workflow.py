@@ -116,6 +116,10 @@ class StreamsAndFlags(unittest.TestCase):
         p = run("score", "--zzzzzz")
         self.assertIn("'--zzzzzz'", p.stderr)
         self.assertNotIn("did you mean", p.stderr)
+        p = run("--verzion")
+        self.assertEqual(p.returncode, 2)
+        self.assertEqual(p.stderr, "vimor: unknown flag '--verzion' (see vimor --help); "
+                                   "did you mean --version?\n")
 
     def test_output_to_an_unwritable_place_is_refused(self):
         p = run("fit", "--restarts", "1", "--max-evals", "100", "--output", "/nonexistent/f.txt")
