@@ -306,27 +306,24 @@ Table read_csv(const std::string &path, const std::vector<Wanted> &wanted) {
             const char *q = static_cast<const char *>(std::memchr(p, '\n', end - p));
             if (q == nullptr) q = end;
             if (const void *cr = std::memchr(p, '\r', q - p)) q = static_cast<const char *>(cr);
-            if (starts_here && q < end && reader.simple_line(p, q)) {
-                if (!reader.error.empty()) throw UsageError(reader.error);
-                q += *q == '\r' && q + 1 < end && q[1] == '\n' ? 2 : 1;
-                line_open = false;
-                p = q;
-                continue;
-            }
-            if (q == end) {
+            if (q == end) {  // the line goes on in the next block
                 feed(p, static_cast<std::size_t>(q - p));
                 break;
             }
             // The terminator: LF, CRLF or a lone CR.
-            if (*q == '\r' && q + 1 < end && q[1] == '\n') {
-                q += 2;
+            const char *next = q + 1;
+            if (*q == '\r' && next < end && *next == '\n') {
+                ++next;
             } else {
-                after_cr = *q == '\r' && q + 1 == end;
-                q += 1;
+                after_cr = *q == '\r' && next == end;
             }
-            feed(p, static_cast<std::size_t>(q - p));
+            if (starts_here && reader.simple_line(p, q)) {
+                if (!reader.error.empty()) throw UsageError(reader.error);
+            } else {
+                feed(p, static_cast<std::size_t>(next - p));
+            }
             line_open = false;
-            p = q;
+            p = next;
         }
     }
     if (csv_fini(&parser, field_callback, record_callback, &reader) != 0) malformed();

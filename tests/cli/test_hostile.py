@@ -112,6 +112,26 @@ class Cells(Refusals):
         self.assertEqual([r["name"] for r in json.loads(p.stdout)["regressors"]], ["a", "b", "c"])
 
 
+class Blocks(Refusals):
+    """The reader takes the file in blocks of 1 MiB: a line end split between
+    two blocks still ends one line."""
+
+    def test_line_numbers_across_a_block_boundary(self):
+        block = 1 << 20
+        for ending in ("\r\n", "\r", "\n"):
+            header = "y,a,c" + ending
+            row = "1,1,2" + ending
+            # Pad the first row so that a line end starts at the last byte of a block.
+            pad = (block - 1 - len(header) - len("1,1,2") - 1) % len(row)
+            first = "1,1,2." + "0" * pad + ending
+            rows = (2 * block) // len(row)
+            text = header + first + row * rows + "1,x,2" + ending
+            self.assertEqual(text[block - 1], ending[0])
+            path = self.files.write("blocks.csv", text)
+            self.refuse(["fit", path, "--y", "y", "--x", "a", "--normalize", "c"],
+                        f"line {rows + 3}, column 'a': 'x' is not a number")
+
+
 class Latin1Names(unittest.TestCase):
     def test_json_stays_valid_utf8_and_the_name_is_escaped(self):
         files = Files(self)
