@@ -30,6 +30,16 @@ def run_json(*args):
     return json.loads(p.stdout, parse_float=str, parse_int=str)
 
 
+def sanitized():
+    """Whether the program under test is built with a sanitizer."""
+    try:
+        with open(CLI, "rb") as f:
+            program = f.read()
+    except OSError:  # a bare name, found on PATH
+        return False
+    return b"__asan_init" in program or b"__tsan_init" in program
+
+
 def assert_refused(test, args, *fragments, env=None):
     """One line on stderr, starting "vimor: ", holding each fragment; exit 2."""
     p = run(*args, env=env)

@@ -9,7 +9,7 @@ import tempfile
 import time
 import unittest
 
-from test_cli import Files, assert_refused, run
+from test_cli import Files, assert_refused, run, sanitized
 
 # Indices overflow at these coefficients: 1e10 * 1e300 is infinite and an
 # infinite index minus another is not a number.
@@ -147,15 +147,9 @@ class Latin1Names(unittest.TestCase):
             self.assertIn("caf\\xe9" if not args else "caf\\\\xe9", text)
 
 
-def sanitized():
-    """A sanitizer's runtime reserves more address space than any limit here."""
-    with open(os.environ.get("VIMOR_CLI", "vimor"), "rb") as f:
-        program = f.read()
-    return b"__asan_init" in program or b"__tsan_init" in program
-
-
 class OutOfMemory(unittest.TestCase):
-    @unittest.skipIf(sanitized(), "the sanitizer's shadow memory exceeds the limit")
+    # A sanitizer's runtime reserves more address space than the limit.
+    @unittest.skipIf(sanitized(), "a sanitized build")
     def test_more_data_than_memory_is_one_line_and_status_2(self):
         # Four million rows of six used columns need 192 MB as doubles; the
         # process gets 150 MB of address space.

@@ -8,6 +8,8 @@ import subprocess
 import tempfile
 import unittest
 
+from test_cli import sanitized
+
 BUILD = os.environ.get("VIMOR_BUILD_DIR", "../../build")
 README = os.environ.get("VIMOR_README", "../../README.md")
 
@@ -21,6 +23,9 @@ def session_commands():
 
 
 class Installed(unittest.TestCase):
+    # The session's default fit takes minutes in an unoptimised sanitized
+    # build, and such a build is not one to install.
+    @unittest.skipIf(sanitized(), "a sanitized build")
     def test_readme_session_runs_after_install(self):
         home = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, home)
