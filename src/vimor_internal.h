@@ -31,6 +31,50 @@ void rmarin_(std::int32_t seed1, std::int32_t seed2);
 // Next uniform number in [0, 1), a multiple of 2^-24.
 float ranmar_();
 
+// The arguments of one search, read from the export's by-address arguments:
+// inputs by value, the caller's arrays and out-arguments by address.
+struct SearchArgs {
+    // Data set.
+    const double *response;
+    const double *regressors;
+    std::int32_t nobs;
+    std::int32_t nreg;
+    double quantile;
+    double fixed_coef;
+    // Settings.
+    bool maximize;
+    double cooling;
+    double tolerance;
+    std::int32_t sweeps;
+    std::int32_t adjustments;
+    std::int32_t history_len;
+    std::int32_t max_evals;
+    const double *lower;
+    const double *upper;
+    const double *step_gain;
+    std::int32_t seed1;
+    std::int32_t seed2;
+    // In and out.
+    double *coef;
+    double *temperature;
+    double *step;
+    // Out.
+    double *best;
+    double *best_value;
+    std::int32_t *n_accepted;
+    std::int32_t *n_evals;
+    std::int32_t *n_out_of_bounds;
+    std::int32_t *status;
+    std::int32_t *limit_hit;
+    // Work arrays.
+    double *history;
+    double *trial;
+    std::int32_t *accept_counts;
+};
+
+// One complete annealing search.
+void saa_(const SearchArgs &args);
+
 // exp(x) guarded against overflow and underflow: the cap 3.69e75 above 174,
 // 0 below -180 (a NaN argument gives the cap).
 double exprep_(double x);
@@ -51,15 +95,18 @@ double objective_scalar(const double *response, const double *regressors, std::i
 ObjectiveKernel objective_kernel(Kernel k);
 const char *kernel_name(Kernel k);
 
-// The widest kernel the processor has.
-Kernel best_kernel();
+// The fastest kernel the processor has for nreg regressors: where it has
+// AVX-512, AVX2 below a regressor count that depends on the processor family.
+Kernel best_kernel(std::int32_t nreg);
 
-// The kernel fcna_ uses: best_kernel() unless a test chose another, decided on
-// the first call.
-Kernel active_kernel();
+// The kernel fcna_ uses for nreg regressors: best_kernel(nreg) unless a test
+// chose another.
+Kernel active_kernel(std::int32_t nreg);
 
-// Test hook: makes fcna_ use kernel k; false (and no change) if unavailable.
+// Test hooks: select_kernel makes fcna_ use kernel k for every nreg; false (and
+// no change) if unavailable. select_best_kernel returns to best_kernel.
 bool select_kernel(Kernel k);
+void select_best_kernel();
 
 }  // namespace vimor
 

@@ -11,7 +11,7 @@ typedef double (*ObjectiveKernel)(const double *response, const double *regresso
                                   int32_t nobs, int32_t nreg, const double *coef,
                                   double quantile, double fixed_coef);
 
-// The NaN every kernel returns when its score is NaN (see vimor.cpp).
+// The NaN every kernel returns when its score is NaN (see objective.cpp).
 double objective_nan(const double *response, const double *regressors, int32_t nobs,
                      int32_t nreg, const double *coef, double quantile, double fixed_coef);
 
