@@ -22,12 +22,15 @@ std::string coefficient_table(const Problem &problem, const std::vector<double> 
     }
     std::string out = fmt::format("  {:<{}}  {:>13}", "regressor", w, "coefficient");
     for (const TableColumn &c : extra) out += "  " + c.title;
+    out.erase(out.find_last_not_of(' ') + 1);
     out += "\n";
     for (std::size_t j = 0; j < names.size(); ++j) {
         const bool normalized = j == coef.size();
         out += fmt::format("  {:<{}}  {:>13.7g}", names[j], w,
                            normalized ? problem.fixed_coef : coef[j]);
         for (const TableColumn &c : extra) out += fmt::format("  {:<{}}", c.cells[j], c.title.size());
+        // Empty cells leave no trailing blanks, so the mark follows the value.
+        out.erase(out.find_last_not_of(' ') + 1);
         if (normalized) out += "  (normalized)";
         out += "\n";
     }

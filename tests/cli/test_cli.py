@@ -145,8 +145,8 @@ class Inference(unittest.TestCase):
         p = run(*self.ARGS)
         self.assertEqual(p.returncode, 0, p.stderr)
         self.assertRegex(p.stdout, r"regressor +coefficient +90% interval +flat range")
-        self.assertRegex(p.stdout, r"subsampling, equal-tailed 90% intervals from 30 subsamples "
-                                   r"of 82 observations, 2 restarts each")
+        self.assertRegex(p.stdout, r"subsampling, equal-tailed 90%, 30 subsamples of 82 "
+                                   r"observations, 2 restarts each")
 
 
 class ScoreMatchesFit(unittest.TestCase):

@@ -171,7 +171,8 @@ class Progress(unittest.TestCase):
             # does as many evaluations as a timed one.
             timed = json.loads(run("fit", "--restarts", "1", "--max-evals", "5000",
                                    "--json").stdout)
-            restarts = max(2, min(200, round(4 / max(timed["wall_seconds"], 1e-3))))
+            # Capped high enough that fast restarts still last past the first redraw (1 s).
+            restarts = max(2, min(5000, round(4 / max(timed["wall_seconds"], 1e-4))))
             p = subprocess.Popen([CLI, "fit", "--restarts", str(restarts), "--threads", "1",
                                   "--max-evals", "5000"],
                                  stdout=subprocess.PIPE,
