@@ -44,7 +44,9 @@ std::string regressors_json(const Problem &problem, const std::vector<double> &c
         const bool normalized = j == coef.size();
         std::string extra;
         if (j < more.size()) {
-            for (const auto &m : more[j].members) extra += ", " + json_string(m.first) + ": " + m.second;
+            for (const auto &m : more[j].members) {
+                extra += ", " + json_string(m.first) + ": " + m.second;
+            }
         }
         out += fmt::format("{}{{\"name\": {}, \"coefficient\": {}, \"normalized\": {}{}}}",
                            j ? ", " : "", json_string(problem.names[j]),
