@@ -58,7 +58,7 @@ bench: build
 	python3 bench/report.py $(BUILD)/bench.json bench/objective.svg
 
 # Hardening: the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer,
-# the thread tests and a threaded fit under ThreadSanitizer, the fuzz targets for FUZZ_TIME seconds
+# the thread tests, a threaded fit and threaded subsample fits under ThreadSanitizer, the fuzz targets for FUZZ_TIME seconds
 # each, and the load/unload host under valgrind.
 FUZZ_TIME ?= 60
 .PHONY: asan tsan fuzz valgrind
@@ -79,6 +79,8 @@ tsan: deps
 	TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/vimor_tests --gtest_filter='*Thread*:*Concurrent*'
 	TSAN_OPTIONS=halt_on_error=1 build-tsan/hosts/cli/vimor fit --restarts 8 --threads 4 \
 	  --max-evals 20000 --library build-tsan/libvimor.so >/dev/null
+	TSAN_OPTIONS=halt_on_error=1 build-tsan/hosts/cli/vimor fit --restarts 2 --threads 2 \
+	  --max-evals 20000 --subsamples 8 --subsample-restarts 2 --library build-tsan/libvimor.so >/dev/null
 
 fuzz: deps
 	fuzz/run.sh $(FUZZ_TIME)
