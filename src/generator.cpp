@@ -34,8 +34,7 @@ void rmarin_(std::int32_t seed1, std::int32_t seed2) {
     raset1_.lag2 = 33;
 }
 
-float ranmar_() {
-    GeneratorState &g = raset1_;
+float draw(GeneratorState &g) {
     float u = g.table[g.lag1 - 1] - g.table[g.lag2 - 1];
     if (u < 0.0f) u = u + 1.0f;
     g.table[g.lag1 - 1] = u;
@@ -47,5 +46,7 @@ float ranmar_() {
     if (u < 0.0f) u = u + 1.0f;
     return u;
 }
+
+float ranmar_() { return draw(raset1_); }
 
 }  // namespace vimor
