@@ -241,8 +241,9 @@ inline bool points_body(const double *response, const double *regressors, int32_
     const Vec vshift = splat(shift);
     const Mask magnitude_bits = ~(Mask)splat(-0.0);
     Chain score = {0.0, 0.0, 0.0, 0.0};
-    Mask unsure[kPoints - 1];
-    for (int p = 1; p < kPoints; ++p) unsure[p - 1] = (Mask)splat(0.0);
+    // The smallest |estimate| of the neighbours, against the larger bound at
+    // the end (one register: erring towards the exact path costs only time).
+    Vec closest = splat(__builtin_inf());
 
     ptrdiff_t i = 0;
     for (; i + 2 * W <= n; i += 2 * W) {
@@ -258,9 +259,10 @@ inline bool points_body(const double *response, const double *regressors, int32_
                 e0 = load(x + nb.offset[k]) * d + e0;
                 e1 = load(x + nb.offset[k] + W) * d + e1;
             }
-            const Vec bound = splat(nb.bound);
-            unsure[p - 1] |= ((Vec)((Mask)e0 & magnitude_bits) <= bound) |
-                             ((Vec)((Mask)e1 & magnitude_bits) <= bound);
+            const Vec m0 = (Vec)((Mask)e0 & magnitude_bits);
+            const Vec m1 = (Vec)((Mask)e1 & magnitude_bits);
+            const Vec m = m0 < m1 ? m0 : m1;
+            closest = m < closest ? m : closest;
             estimate[p - 1][0] = e0;
             estimate[p - 1][1] = e1;
         }
@@ -285,14 +287,15 @@ inline bool points_body(const double *response, const double *regressors, int32_
     for (int p = 0; p < kPoints; ++p) scores[p] = tail[p];
     // Where an estimate was too close to zero for its sign to be sure (rare:
     // the bound is a few units in the last place of the largest products),
-    // that neighbour's score is formed again from its own indices.
-    for (int p = 1; p < kPoints; ++p) {
-        bool any = false;
-        for (int l = 0; l < W; ++l) any = any || unsure[p - 1][l] != 0;
-        if (any)
+    // the neighbours' scores are formed again from their own indices.
+    double bound = 0.0;
+    for (int p = 1; p < kPoints; ++p) bound = near[p - 1].bound > bound ? near[p - 1].bound : bound;
+    bool unsure = false;
+    for (int l = 0; l < W; ++l) unsure = unsure || closest[l] <= bound;
+    if (unsure)
+        for (int p = 1; p < kPoints; ++p)
             scores[p] = exact_score(response, regressors, nobs, nreg, coef[p], weight, shift,
                                     fixed_coef);
-    }
     return true;
 }
 
