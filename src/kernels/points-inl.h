@@ -40,6 +40,9 @@ namespace {
 typedef double Vec __attribute__((vector_size(8 * VIMOR_LANES)));
 typedef long long Mask __attribute__((vector_size(8 * VIMOR_LANES)));
 constexpr int W = VIMOR_LANES;
+// Vectors of observations per block: two share each coefficient's load
+// (measured on Zen 4: one vector per block is slower for every width).
+constexpr int V = 2;
 
 inline Vec load(const double *p) {
     Vec v;
@@ -81,21 +84,21 @@ inline double observation_term(const double *response, const double *regressors,
     return (weight * (response[i] - shift)) * factor;
 }
 
-// The indices of two vectors of observations at x and x + W, formed in the
-// plain order; each coefficient is loaded once for both.
+// The indices of V vectors of observations at x, x + W, ..., formed in the
+// plain order; each coefficient is loaded once for all.
 inline void exact_indices(const double *x, ptrdiff_t n, int32_t nfree, const double *coef,
-                          double fixed_coef, Vec &index0, Vec &index1) {
-    index0 = splat(0.0);
-    index1 = splat(0.0);
+                          double fixed_coef, Vec (&index)[V]) {
+#pragma GCC unroll 2
+    for (int v = 0; v < V; ++v) index[v] = splat(0.0);
 #pragma GCC unroll 2
     for (int32_t j = 0; j < nfree; ++j) {
         const Vec c = splat(coef[j]);
-        index0 = load(x + j * n) * c + index0;  // multiply, then add: not fused
-        index1 = load(x + j * n + W) * c + index1;
+#pragma GCC unroll 2
+        for (int v = 0; v < V; ++v) index[v] = load(x + j * n + v * W) * c + index[v];  // not fused
     }
     const Vec c = splat(fixed_coef);
-    index0 = load(x + nfree * n) * c + index0;
-    index1 = load(x + nfree * n + W) * c + index1;
+#pragma GCC unroll 2
+    for (int v = 0; v < V; ++v) index[v] = load(x + nfree * n + v * W) * c + index[v];
 }
 
 // The score of one point with its own indices, in the plain order.
@@ -107,10 +110,10 @@ inline double exact_score(const double *response, const double *regressors, int3
     const Vec vshift = splat(shift);
     double score = 0.0;
     ptrdiff_t i = 0;
-    for (; i + 2 * W <= n; i += 2 * W) {
-        Vec index[2];
-        exact_indices(regressors + i, n, nreg - 1, coef, fixed_coef, index[0], index[1]);
-        for (int v = 0; v < 2; ++v) {
+    for (; i + V * W <= n; i += V * W) {
+        Vec index[V];
+        exact_indices(regressors + i, n, nreg - 1, coef, fixed_coef, index);
+        for (int v = 0; v < V; ++v) {
             const Vec term = terms(index[v], vweight * (load(response + i + v * W) - vshift));
             for (int l = 0; l < W; ++l) score = term[l] + score;
         }
@@ -126,20 +129,19 @@ inline double exact_score(const double *response, const double *regressors, int3
 // adding a vector of terms advances each point's own chain by one
 // observation.
 typedef double Chain __attribute__((vector_size(32)));
-typedef long long ChainIndex __attribute__((vector_size(32)));
 
 // Adds four observations to the chains: a, b, c and d hold the terms of
 // lanes 0 to 3, one observation per lane; transposed, each vector added
 // holds one observation of every lane.
 inline void transpose_add(Chain &score, Chain a, Chain b, Chain c, Chain d) {
-    const Chain ab_even = __builtin_shuffle(a, b, ChainIndex{0, 4, 2, 6});
-    const Chain ab_odd = __builtin_shuffle(a, b, ChainIndex{1, 5, 3, 7});
-    const Chain cd_even = __builtin_shuffle(c, d, ChainIndex{0, 4, 2, 6});
-    const Chain cd_odd = __builtin_shuffle(c, d, ChainIndex{1, 5, 3, 7});
-    score = __builtin_shuffle(ab_even, cd_even, ChainIndex{0, 1, 4, 5}) + score;
-    score = __builtin_shuffle(ab_odd, cd_odd, ChainIndex{0, 1, 4, 5}) + score;
-    score = __builtin_shuffle(ab_even, cd_even, ChainIndex{2, 3, 6, 7}) + score;
-    score = __builtin_shuffle(ab_odd, cd_odd, ChainIndex{2, 3, 6, 7}) + score;
+    const Chain ab_even = __builtin_shufflevector(a, b, 0, 4, 2, 6);
+    const Chain ab_odd = __builtin_shufflevector(a, b, 1, 5, 3, 7);
+    const Chain cd_even = __builtin_shufflevector(c, d, 0, 4, 2, 6);
+    const Chain cd_odd = __builtin_shufflevector(c, d, 1, 5, 3, 7);
+    score = __builtin_shufflevector(ab_even, cd_even, 0, 1, 4, 5) + score;
+    score = __builtin_shufflevector(ab_odd, cd_odd, 0, 1, 4, 5) + score;
+    score = __builtin_shufflevector(ab_even, cd_even, 2, 3, 6, 7) + score;
+    score = __builtin_shufflevector(ab_odd, cd_odd, 2, 3, 6, 7) + score;
 }
 
 // Adds the terms of W observations (term[p] holds point p's, one observation
@@ -151,18 +153,17 @@ inline void add_in_order(Chain &score, const Vec (&term)[kPoints]) {
 #elif VIMOR_LANES == 4
     transpose_add(score, term[0], term[1], term[2], splat(0.0));
 #else
-    typedef long long Index8 __attribute__((vector_size(64)));
     // Pairs of points interleaved, then the pairs joined: each result holds
     // observation l of every point in its low half and l + 4 in its high.
     const Vec zero = splat(0.0);
-    const Vec t01_even = __builtin_shuffle(term[0], term[1], Index8{0, 8, 2, 10, 4, 12, 6, 14});
-    const Vec t01_odd = __builtin_shuffle(term[0], term[1], Index8{1, 9, 3, 11, 5, 13, 7, 15});
-    const Vec t2_even = __builtin_shuffle(term[2], zero, Index8{0, 8, 2, 10, 4, 12, 6, 14});
-    const Vec t2_odd = __builtin_shuffle(term[2], zero, Index8{1, 9, 3, 11, 5, 13, 7, 15});
-    const Vec obs04 = __builtin_shuffle(t01_even, t2_even, Index8{0, 1, 8, 9, 4, 5, 12, 13});
-    const Vec obs15 = __builtin_shuffle(t01_odd, t2_odd, Index8{0, 1, 8, 9, 4, 5, 12, 13});
-    const Vec obs26 = __builtin_shuffle(t01_even, t2_even, Index8{2, 3, 10, 11, 6, 7, 14, 15});
-    const Vec obs37 = __builtin_shuffle(t01_odd, t2_odd, Index8{2, 3, 10, 11, 6, 7, 14, 15});
+    const Vec t01_even = __builtin_shufflevector(term[0], term[1], 0, 8, 2, 10, 4, 12, 6, 14);
+    const Vec t01_odd = __builtin_shufflevector(term[0], term[1], 1, 9, 3, 11, 5, 13, 7, 15);
+    const Vec t2_even = __builtin_shufflevector(term[2], zero, 0, 8, 2, 10, 4, 12, 6, 14);
+    const Vec t2_odd = __builtin_shufflevector(term[2], zero, 1, 9, 3, 11, 5, 13, 7, 15);
+    const Vec obs04 = __builtin_shufflevector(t01_even, t2_even, 0, 1, 8, 9, 4, 5, 12, 13);
+    const Vec obs15 = __builtin_shufflevector(t01_odd, t2_odd, 0, 1, 8, 9, 4, 5, 12, 13);
+    const Vec obs26 = __builtin_shufflevector(t01_even, t2_even, 2, 3, 10, 11, 6, 7, 14, 15);
+    const Vec obs37 = __builtin_shufflevector(t01_odd, t2_odd, 2, 3, 10, 11, 6, 7, 14, 15);
     score = Chain{obs04[0], obs04[1], obs04[2], obs04[3]} + score;
     score = Chain{obs15[0], obs15[1], obs15[2], obs15[3]} + score;
     score = Chain{obs26[0], obs26[1], obs26[2], obs26[3]} + score;
@@ -246,34 +247,34 @@ inline bool points_body(const double *response, const double *regressors, int32_
     Vec closest = splat(__builtin_inf());
 
     ptrdiff_t i = 0;
-    for (; i + 2 * W <= n; i += 2 * W) {
+    for (; i + V * W <= n; i += V * W) {
         const double *x = regressors + i;
-        Vec index[2], estimate[kPoints - 1][2];
-        exact_indices(x, n, nfree, trial, fixed_coef, index[0], index[1]);
+        Vec index[kPoints][V];
+        exact_indices(x, n, nfree, trial, fixed_coef, index[0]);
 #pragma GCC unroll 2
         for (int p = 1; p < kPoints; ++p) {
             const Neighbour &nb = near[p - 1];
-            Vec e0 = index[0], e1 = index[1];
+#pragma GCC unroll 2
+            for (int v = 0; v < V; ++v) index[p][v] = index[0][v];
             for (int32_t k = 0; k < nb.moved; ++k) {
                 const Vec d = splat(nb.difference[k]);
-                e0 = load(x + nb.offset[k]) * d + e0;
-                e1 = load(x + nb.offset[k] + W) * d + e1;
+#pragma GCC unroll 2
+                for (int v = 0; v < V; ++v)
+                    index[p][v] = load(x + nb.offset[k] + v * W) * d + index[p][v];
             }
-            const Vec m0 = (Vec)((Mask)e0 & magnitude_bits);
-            const Vec m1 = (Vec)((Mask)e1 & magnitude_bits);
-            const Vec m = m0 < m1 ? m0 : m1;
-            closest = m < closest ? m : closest;
-            estimate[p - 1][0] = e0;
-            estimate[p - 1][1] = e1;
+#pragma GCC unroll 2
+            for (int v = 0; v < V; ++v) {
+                const Vec m = (Vec)((Mask)index[p][v] & magnitude_bits);
+                closest = m < closest ? m : closest;
+            }
         }
         // Each point's score stays one serial chain in observation order.
 #pragma GCC unroll 2
-        for (int v = 0; v < 2; ++v) {
+        for (int v = 0; v < V; ++v) {
             const Vec scaled = vweight * (load(response + i + v * W) - vshift);
             Vec term[kPoints];
-            term[0] = terms(index[v], scaled);
-#pragma GCC unroll 2
-            for (int p = 1; p < kPoints; ++p) term[p] = terms(estimate[p - 1][v], scaled);
+#pragma GCC unroll 3
+            for (int p = 0; p < kPoints; ++p) term[p] = terms(index[p][v], scaled);
             add_in_order(score, term);
         }
     }
