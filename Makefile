@@ -73,3 +73,13 @@ fuzz: deps
 
 valgrind: build
 	ctest --test-dir $(BUILD) --output-on-failure --no-tests=error -R load_unload
+
+# The R package: the library's sources staged into r/, the tarball built
+# (R CMD build) and installed into $(BUILD)/r-package/lib, then R CMD check without
+# the PDF manual (its testthat suite included); any WARNING or ERROR fails.
+.PHONY: r-package r-check
+r-package: deps
+	r/make-package.sh $(BUILD)/r-package
+
+r-check: r-package
+	r/check-package.sh $(BUILD)/r-package

@@ -12,6 +12,11 @@ try:
 except ImportError:
     numpy = None
 
+try:
+    import pandas
+except ImportError:
+    pandas = None
+
 
 def _never(*args):
     raise AssertionError("the library was called with bad input")
@@ -124,7 +129,7 @@ class ValueTest(unittest.TestCase):
             with self.assertRaisesRegex(ValueError, r"^quantile: "):
                 objective(quantile=bad)
             with self.assertRaisesRegex(ValueError, r"^quantile: "):
-                vimor.MaxScore(quantile=bad)
+                fit(quantile=bad)
 
     def test_box_upside_down(self):
         with self.assertRaisesRegex(ValueError, r"^lower\[1\]: 2.0 is above upper\[1\] = 1.0"):
@@ -154,7 +159,7 @@ class ValueTest(unittest.TestCase):
             with self.assertRaisesRegex(ValueError, r"^max_evals: must be at least 1"):
                 anneal(max_evals=bad)
             with self.assertRaisesRegex(ValueError, r"^max_evals: must be at least 1"):
-                vimor.MaxScore(max_evals=bad)
+                fit(max_evals=bad)
         with self.assertRaisesRegex(ValueError, r"^max_evals: must be at least 1, got 2147483648"):
             anneal(max_evals=2 ** 31)
 
@@ -179,7 +184,7 @@ class ValueTest(unittest.TestCase):
                     anneal(**{name: bad})
             for name in ("seed", "seed2"):
                 with self.assertRaisesRegex(ValueError, rf"^{name}: must be the 32-bit range"):
-                    vimor.MaxScore(**{name: bad})
+                    fit(**{name: bad})
 
 
 class TypeTest(unittest.TestCase):
@@ -219,7 +224,7 @@ class ModelTest(unittest.TestCase):
         with self.assertRaisesRegex(ValueError, r"^normalize: column 3 is out of range for 3 columns"):
             fit(normalize=3)
         with self.assertRaisesRegex(TypeError, r"^normalize: expected a column name or position"):
-            vimor.MaxScore(normalize=1.0)
+            fit(normalize=1.0)
 
     def test_normalized_column_must_vary(self):
         X = {"a": [r[1] for r in ROWS], "b": [2.0] * 20}
@@ -232,23 +237,86 @@ class ModelTest(unittest.TestCase):
             fit(X)
 
     def test_intercept_name_taken(self):
-        X = {"const": [r[1] for r in ROWS], "b": [r[2] for r in ROWS]}
-        with self.assertRaisesRegex(ValueError, r"^X: already has a column named 'const'"):
+        X = {"(Intercept)": [r[1] for r in ROWS], "b": [r[2] for r in ROWS]}
+        with self.assertRaisesRegex(ValueError, r"^X: already has a column named '\(Intercept\)'"):
             fit(X, intercept=True)
 
     def test_counts(self):
-        with self.assertRaisesRegex(ValueError, r"^restarts: must be at least 1"):
-            vimor.MaxScore(restarts=0)
+        with self.assertRaisesRegex(ValueError, r"^restarts: must be in \[1, 31329\], got 0"):
+            fit(restarts=0)
         with self.assertRaisesRegex(ValueError, r"^n_jobs: must be at least 1"):
-            vimor.MaxScore(n_jobs=0)
+            fit(n_jobs=0)
+
+    def test_restarts_past_the_seed_range(self):
+        # Restart r runs from seed + r modulo 31329: restart 31329 would repeat
+        # restart 0. The command line stops at the same count.
+        with self.assertRaisesRegex(ValueError, r"^restarts: must be in \[1, 31329\], got 31330"):
+            fit(restarts=31330)
+        with self.assertRaisesRegex(ValueError, r"^restarts: must be in \[1, 31329\], got 100000000"):
+            fit(restarts=10 ** 8)
+
+    def test_settings_are_checked_by_fit_not_stored_changed(self):
+        model = vimor.MaxScore(temperature=0.1, n_jobs=-1, restarts=0)
+        self.assertEqual((model.temperature, model.n_jobs, model.restarts), (0.1, -1, 0))
 
     def test_box_names(self):
         with self.assertRaisesRegex(ValueError, r"^lower: 'c' is not a free coefficient; they are a, b"):
             fit(lower={"c": -1.0})
 
     def test_unfitted(self):
-        with self.assertRaisesRegex(RuntimeError, r"not fitted yet"):
-            vimor.MaxScore().predict(ROWS)
+        from sklearn.exceptions import NotFittedError
+        for method in ("predict", "decision_function", "summary"):
+            with self.assertRaisesRegex(NotFittedError, r"not fitted yet"):
+                getattr(vimor.MaxScore(), method)(*([ROWS] if method != "summary" else []))
+
+
+class NamesTest(unittest.TestCase):
+    """Columns are matched by name, so two that read the same are refused."""
+
+    @unittest.skipIf(pandas is None, "pandas is not installed")
+    def test_duplicate_dataframe_columns(self):
+        X = pandas.DataFrame([r + [r[1] * 2.0] for r in ROWS], columns=list("aacd"))
+        with self.assertRaisesRegex(ValueError, r"^X: the columns 'a', 'a' share the name 'a'"):
+            fit(X)
+
+    @unittest.skipIf(pandas is None, "pandas is not installed")
+    def test_columns_equal_as_text(self):
+        X = pandas.DataFrame(ROWS, columns=[1, "1", "c"])
+        with self.assertRaisesRegex(ValueError, r"^X: the columns 1, '1' share the name '1'"):
+            fit(X)
+        columns = {1: [r[0] for r in ROWS], "1": [r[1] for r in ROWS], "c": [r[2] for r in ROWS]}
+        with self.assertRaisesRegex(ValueError, r"^X: the columns 1, '1' share the name '1'"):
+            fit(columns)
+
+
+class OverflowTest(unittest.TestCase):
+    """An index that overflows makes the objective NaN: refused, never returned."""
+    X = [[1e300, -1e300, 1.0], [1e300, -1e300, -1.0], [2.0, 1.0, 0.5], [1.0, -2.0, 3.0]]
+    y = [1, 0, 1, 0]
+    words = r"^X: the objective is not a number because an index overflows; rescale the regressors"
+
+    def test_objective(self):
+        with self.assertRaisesRegex(ValueError, self.words):
+            vimor.objective(self.y, self.X, [1e10, 1e10])
+
+    def test_search_and_fit(self):
+        box = dict(lower=[-1e10, -1e10], upper=[1e10, 1e10], start=[1e10, 1e10], max_evals=1)
+        with self.assertRaisesRegex(ValueError, self.words):
+            vimor.anneal(self.y, self.X, **box)
+        with self.assertRaisesRegex(ValueError, self.words):
+            vimor.MaxScore(restarts=2, **box).fit(self.X, self.y)
+
+    def test_default_box_needs_a_finite_spread(self):
+        # The normalized column's spread overflows: the error names it, not
+        # the column whose box it would have sized.
+        X = [[1e300, 1.0], [-1e300, 2.0], [1.0, 3.0], [5.0, 1.0]]
+        for form in (X, numpy.array(X)) if numpy is not None else (X,):
+            with self.assertRaisesRegex(ValueError, r"^X: the normalized column 'x1' has a "
+                                                    r"standard deviation that is not finite"):
+                vimor.MaxScore(normalize=0).fit(form, self.y)
+            with self.assertRaisesRegex(ValueError, r"^X: column 'x1' has a standard deviation "
+                                                    r"that is not finite"):
+                vimor.MaxScore(normalize=1).fit(form, self.y)
 
 
 if __name__ == "__main__":

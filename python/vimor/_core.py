@@ -1,6 +1,7 @@
 """One function per export: objective() calls _fcna_, anneal() calls _saa_."""
 import array
 import ctypes
+import math
 from dataclasses import dataclass, replace
 from typing import Sequence
 
@@ -112,21 +113,44 @@ def box_settings(nfree, lower, upper, start, step, step_gain, default_widths,
     return dict(lower=lower, upper=upper, start=start, step=step, step_gain=step_gain)
 
 
-class Problem:
-    """A data set in the library's layout, kept alive for the calls made on it."""
+NOT_A_NUMBER = ("the objective is not a number because an index overflows; "
+                "rescale the regressors")
 
-    def __init__(self, y, table, order=None, intercept=False, y_name="y"):
-        self.table = table
-        self.regressors = table.design(order, intercept)
-        self.nobs = table.nobs
-        self.nreg = (table.nreg if order is None else len(order)) + (1 if intercept else 0)
-        self.response, self._keep = _data.response(y, self.nobs, y_name)
+
+def checked_objective(value, name="X"):
+    """The objective, refused when it is NaN (an index x . beta overflowed)."""
+    if math.isnan(value):
+        raise ValueError(f"{name}: {NOT_A_NUMBER}")
+    return value
+
+
+class Problem:
+    """A data set in the library's layout, kept alive for the calls made on it.
+
+    regressors: column-major float64 memory (array('d') or ndarray), N x K;
+    response: float64 memory of N values 0 or 1; keep: whatever must stay
+    alive and unresized while the library reads them.
+    """
+
+    def __init__(self, response, regressors, nobs, nreg, keep=None):
+        self.response = response
+        self.regressors = regressors
+        self.nobs = nobs
+        self.nreg = nreg
+        self._keep = keep
+
+    @classmethod
+    def from_table(cls, y, table, order=None, intercept=False, y_name="y"):
+        nreg = (table.nreg if order is None else len(order)) + (1 if intercept else 0)
+        response, keep = _data.response(y, table.nobs, y_name)
+        return cls(response, table.design(order, intercept), table.nobs, nreg, keep)
 
     def column(self, j):
-        """Design column j as a list of floats."""
+        """Design column j: an ndarray view, or a list for array('d') memory."""
         n = self.nobs
-        return self.regressors[j * n:(j + 1) * n].tolist() if isinstance(
-            self.regressors, array.array) else self.regressors[:, j].tolist()
+        if isinstance(self.regressors, array.array):
+            return self.regressors[j * n:(j + 1) * n].tolist()
+        return self.regressors[:, j]
 
     def default_widths(self, fixed_coef, names, name="X"):
         """Half-widths of the default box; names: the design's column names."""
@@ -192,14 +216,14 @@ def objective(y, X, coef, quantile=DEFAULTS["quantile"], fixed_coef=DEFAULTS["fi
 
     y: 0/1 responses; X: rows, a mapping of columns, or a 2-D array (N x K);
     coef: the K-1 free coefficients, the last column's being fixed_coef.
-    Returns a float.
+    Returns a float; raises ValueError when it is NaN (an index overflows).
     """
     table = _data.regressors(X)
-    problem = Problem(y, table)
+    problem = Problem.from_table(y, table)
     q = _data.quantile(quantile)
     fixed = _data.real(fixed_coef, "fixed_coef")
     coef = _data.vector(coef, problem.nreg - 1, "coef")
-    return problem.objective(resolve(library), coef, q, fixed)
+    return checked_objective(problem.objective(resolve(library), coef, q, fixed))
 
 
 def anneal(y, X, *, quantile=DEFAULTS["quantile"], fixed_coef=DEFAULTS["fixed_coef"],
@@ -223,13 +247,14 @@ def anneal(y, X, *, quantile=DEFAULTS["quantile"], fixed_coef=DEFAULTS["fixed_co
     seed1 = _data.integer(seed1, "seed1")
     seed2 = _data.integer(seed2, "seed2")
     table = _data.regressors(X)
-    problem = Problem(y, table)
+    problem = Problem.from_table(y, table)
     box = box_settings(problem.nreg - 1, lower, upper, start, step, step_gain,
                        lambda: problem.default_widths(scalars["fixed_coef"], table.names))
     if scalars["tolerance"] is None:
         scalars["tolerance"] = default_tolerance(scalars["quantile"], problem.nobs)
     settings = Settings(**scalars, **box)
     result = problem.anneal(resolve(library), settings, seed1, seed2)
+    checked_objective(result.value)
     if table.kind == "list":
         return result
     return _with_arrays(result, table.kind)

@@ -24,7 +24,7 @@ def is_numpy(value):
     return numpy is not None and isinstance(value, numpy.ndarray)
 
 
-def _is_dataframe(value):
+def is_dataframe(value):
     # Duck-typed so that pandas is never imported here.
     return (type(value).__name__ == "DataFrame" and hasattr(value, "columns")
             and hasattr(value, "to_numpy"))
@@ -176,17 +176,10 @@ class Table:
         self.matrix = matrix
         self.columns = columns
         self.kind = kind  # "list", "numpy" or "pandas": the output type follows it
-        self.named = False  # names given by the user, not made up
 
     @property
     def nreg(self):
         return len(self.names)
-
-    def column(self, j):
-        """Column j as a list of floats."""
-        if self.matrix is not None:
-            return self.matrix[:, j].tolist()
-        return self.columns[j].tolist()
 
     def design(self, order=None, intercept=False):
         """Column-major float64 memory of the columns in `order`, after a
@@ -211,6 +204,20 @@ class Table:
         return out
 
 
+def distinct_names(labels, name):
+    """Column labels as text, refusing two that read the same (1 and "1"):
+    columns are matched by name."""
+    texts = [str(c) for c in labels]
+    groups = {}
+    for label, text in zip(labels, texts):
+        groups.setdefault(text, []).append(label)
+    for text, group in groups.items():
+        if len(group) > 1:
+            raise ValueError(f"{name}: the columns {', '.join(repr(c) for c in group)} share "
+                             f"the name {text!r}; give every column its own name")
+    return texts
+
+
 def _column_label(name, column_name, i):
     if i is None:
         return f"{name}[{column_name!r}]"
@@ -223,28 +230,23 @@ def regressors(X, name="X"):
     if is_numpy(X):
         return _from_matrix(X, name, [f"x{j + 1}" for j in range(X.shape[1] if X.ndim == 2 else 0)],
                             "numpy")
-    if _is_dataframe(X):
+    if is_dataframe(X):
         if numpy is None:
             raise TypeError(f"{name}: a DataFrame needs numpy")
-        names = [str(c) for c in X.columns]
+        names = distinct_names(list(X.columns), name)
         kinds = [X[c].to_numpy().dtype.kind for c in X.columns]
         for c, kind in zip(names, kinds):
             if kind not in "biuf":
                 raise TypeError(f"{name}[{c!r}]: expected numbers, got a column of dtype "
                                 f"{X[c].dtype}")
-        table = _from_matrix(X.to_numpy(dtype=numpy.float64), name, names, "pandas")
-        table.named = True
-        return table
+        return _from_matrix(X.to_numpy(dtype=numpy.float64), name, names, "pandas")
     if isinstance(X, Mapping):
-        names = [str(k) for k in X]
-        if len(set(names)) != len(names):
-            raise ValueError(f"{name}: column names must differ once written as text")
+        names = distinct_names(list(X), name)
         columns = [_doubles(col, lambda i, c=c: _column_label(name, c, i))
                    for c, col in zip(names, X.values())]
         table = _from_columns(columns, names, name)
         if any(is_numpy(col) for col in X.values()):
             table.kind = "numpy"
-        table.named = True
         return table
     if isinstance(X, array.array):
         raise TypeError(f"{name}: a flat array has no shape; pass a sequence of rows, "

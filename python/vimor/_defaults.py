@@ -59,7 +59,13 @@ def tolerance(quantile, nobs, fraction=None):
 
 
 def mean_sd(values):
-    """Mean and population standard deviation, summed in observation order."""
+    """Mean and population standard deviation, summed in observation order.
+
+    A numpy column is summed in blocks with the same additions in the same
+    order, so both forms give the same bits without a Python list.
+    """
+    if _is_array(values):
+        return _array_mean_sd(values)
     n = len(values)
     total = 0.0
     for v in values:
@@ -70,6 +76,40 @@ def mean_sd(values):
         d = v - mean
         squares = squares + d * d
     return mean, math.sqrt(squares / n)
+
+
+# Rows per block of a numpy column: small enough that the temporaries stay
+# far below the data, large enough that the Python overhead does not show.
+BLOCK = 1 << 16
+
+
+def _is_array(values):
+    return type(values).__name__ == "ndarray"
+
+
+def _array_mean_sd(values):
+    import numpy
+    n = len(values)
+
+    def sequential_sum(term):
+        # cumsum adds strictly left to right; seeding a block's first element
+        # with the running total continues the same chain of additions.
+        total = 0.0
+        for start in range(0, n, BLOCK):
+            block = term(values[start:start + BLOCK])
+            block[0] = total + block[0]
+            numpy.cumsum(block, out=block)
+            total = float(block[-1])
+        return total
+
+    def squared_deviation(block):
+        d = numpy.subtract(block, mean, dtype=numpy.float64)
+        return numpy.multiply(d, d, out=d)
+
+    # Overflow gives a sd that is not finite, which half_widths refuses by name.
+    with numpy.errstate(over="ignore", invalid="ignore"):
+        mean = sequential_sum(lambda block: numpy.array(block, dtype=numpy.float64)) / n
+        return mean, math.sqrt(sequential_sum(squared_deviation) / n)
 
 
 def half_widths(free_columns, normalized_column, fixed_coef, box_scale=None):
@@ -86,6 +126,8 @@ def half_widths(free_columns, normalized_column, fixed_coef, box_scale=None):
     if _constant(normalized_column):
         raise BoxError(None, "is constant, so it cannot carry the scale")
     mean_k, sd_k = mean_sd(normalized_column)
+    if not math.isfinite(sd_k):
+        raise BoxError(None, _NOT_FINITE)
     if sd_k == 0.0:
         raise BoxError(None, "varies too little to carry the scale")
     scale = box_scale * abs(fixed_coef)
@@ -95,6 +137,8 @@ def half_widths(free_columns, normalized_column, fixed_coef, box_scale=None):
         # equal values need not round back to them.
         if not _constant(column):
             sd_j = mean_sd(column)[1]
+            if not math.isfinite(sd_j):
+                raise BoxError(j, _NOT_FINITE)
             if sd_j == 0.0:
                 raise BoxError(j, "varies too little to size a default box")
             width = scale * sd_k / sd_j
@@ -108,8 +152,13 @@ def half_widths(free_columns, normalized_column, fixed_coef, box_scale=None):
     return widths
 
 
+_NOT_FINITE = "has a standard deviation that is not finite (its values are too large)"
+
+
 def _constant(values):
     first = values[0]
+    if _is_array(values):
+        return bool((values == first).all())
     return all(v == first for v in values)
 
 

@@ -73,6 +73,14 @@ class Library:
     def __repr__(self):
         return f"vimor.Library({self.path!r})"
 
+    # A loaded module is shared, not copied: scikit-learn's clone deep-copies
+    # an estimator's parameters, and a pickled one loads the module again by path.
+    def __deepcopy__(self, memo):
+        return self
+
+    def __reduce__(self):
+        return load_library, (self.path,)
+
 
 _lock = threading.Lock()
 _loaded = {}

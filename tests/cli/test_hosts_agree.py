@@ -1,6 +1,8 @@
-"""The command line and the Python package share their defaults and the rules
-that derive the box, start, steps, tolerance and restart seeds from the data,
-so the same model fitted through either gives the same numbers, bit for bit."""
+"""The command line, the Python package and the R package share their defaults
+and the rules that derive the box, start, steps, tolerance and restart seeds
+from the data, so the same model fitted through any of them gives the same
+numbers, bit for bit."""
+import array
 import csv
 import json
 import os
@@ -11,6 +13,9 @@ import tempfile
 import unittest
 
 CLI = os.environ.get("VIMOR_CLI", "vimor")
+# Where the R package is installed (the R tests run only when it is given).
+R_LIBRARY = os.environ.get("VIMOR_R_LIBRARY")
+FIT_R = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fit_r.R")
 sys.path.insert(0, os.environ.get("VIMOR_PYTHON_PACKAGE", "../../python"))
 import vimor  # noqa: E402
 
@@ -38,8 +43,10 @@ class HostsAgree(unittest.TestCase):
                                intercept=True, restarts=6, maximize=not minimize)
         model.fit({n: columns[n] for n in names}, y)
         by_name = {r["name"]: r["coefficient"] for r in cli["regressors"]}
-        py = dict(zip(model.names_, model.coef_))
-        py["(intercept)"] = py.pop("const")
+        # Both hosts name the intercept "(Intercept)"; older command lines wrote it in lower case.
+        if "(intercept)" in by_name:
+            by_name["(Intercept)"] = by_name.pop("(intercept)")
+        py = dict(zip(model.names_, model.coef_.tolist()))
         self.assertEqual(by_name, py)
         self.assertEqual(float(cli["objective"]).hex(), float(model.objective_).hex())
         self.assertEqual(cli["reached_best"], model.n_best_)
@@ -56,6 +63,188 @@ class HostsAgree(unittest.TestCase):
             with self.subTest(rep=rep):
                 self.fit_both(columns, y, "x0", [1.0, -1.0, 2.5, 1.0][rep],
                               [0.5, 0.25, 0.8, 0.5][rep], minimize=rep == 3)
+
+
+def random_model(rep):
+    """Columns, response and settings of the rep-th random model."""
+    rng = random.Random(5)
+    for r in range(rep + 1):
+        n, k = 60 + 40 * r, 2 + r
+        columns = {f"x{j}": [rng.gauss(0, 1 + j) for _ in range(n)] for j in range(k)}
+        columns["d"] = [float(rng.randrange(3)) for _ in range(n)]
+        y = [1 if columns["x0"][i] - 0.5 * columns["d"][i] + rng.gauss(0, 1) > 0 else 0
+             for i in range(n)]
+    return columns, y, [1.0, -1.0, 2.5, 1.0][rep], [0.5, 0.25, 0.8, 0.5][rep], rep == 3
+
+
+def cli_fit(folder, columns, y, normalize, fixed, quantile, minimize, restarts):
+    names = list(columns)
+    path = os.path.join(folder, "data.csv")
+    with open(path, "w", newline="") as f:
+        w = csv.writer(f)
+        w.writerow(["y"] + names)
+        for i, yi in enumerate(y):
+            w.writerow([yi] + [repr(columns[n][i]) for n in names])
+    args = [CLI, "fit", path, "--y", "y", "--x", ",".join(names),
+            "--normalize", f"{normalize}={fixed!r}", "--intercept",
+            "--quantile", repr(quantile), "--restarts", str(restarts), "--json"]
+    if minimize:
+        args.append("--minimize")
+    p = subprocess.run(args, capture_output=True, text=True, timeout=120)
+    if p.returncode != 0:
+        raise AssertionError(p.stderr)
+    return json.loads(p.stdout)
+
+
+def r_fit(folder, spec, columns=None):
+    """Runs fit_r.R; columns (name: doubles) go through a binary file, so R
+    sees exactly the doubles the command line reads from the CSV."""
+    if columns is not None:
+        data = os.path.join(folder, "data.bin")
+        with open(data, "wb") as f:
+            for values in columns.values():
+                array.array("d", values).tofile(f)
+        spec = dict(spec, data=data, columns=list(columns), nobs=len(next(iter(columns.values()))))
+    path = os.path.join(folder, "spec.json")
+    with open(path, "w") as f:
+        json.dump(spec, f)
+    env = dict(os.environ, R_LIBS=R_LIBRARY)
+    p = subprocess.run(["Rscript", "--vanilla", FIT_R, path], capture_output=True, text=True,
+                       timeout=300, env=env)
+    if p.returncode != 0:
+        raise AssertionError(p.stderr)
+    return json.loads(p.stdout)
+
+
+@unittest.skipUnless(R_LIBRARY, "VIMOR_R_LIBRARY (the installed R package) is not set")
+class RAgrees(unittest.TestCase):
+    """The R package fits as the command line does: coefficients, objective,
+    accuracy, best restart and every restart's diagnostics."""
+
+    def assert_same_fit(self, cli, r):
+        # The command line's intercept may still be spelt "(intercept)".
+        cli_names = ["(Intercept)" if x["name"].lower() == "(intercept)" else x["name"]
+                     for x in cli["regressors"]]
+        self.assertEqual(r["names"], cli_names)
+        self.assertEqual([float.fromhex(v) for v in r["coefficients"]],
+                         [x["coefficient"] for x in cli["regressors"]])
+        self.assertEqual(float.fromhex(r["objective"]), cli["objective"])
+        # The count of correct classifications, under either name the command line has used.
+        counted = cli["correct"] if "correct" in cli else cli["correctly_classified"]["count"]
+        self.assertEqual(r["correct"], counted)
+        self.assertEqual(r["best_restart"], cli["best_restart"])
+        self.assertEqual(r["reached_best"], cli["reached_best"])
+        self.assertEqual(len(r["restarts"]), len(cli["restarts"]))
+        for ours, theirs in zip(r["restarts"], cli["restarts"]):
+            for key in ("seed1", "seed2", "status", "evaluations", "accepted", "out_of_bounds"):
+                self.assertEqual(ours[key], theirs[key], key)
+            for key in ("objective", "final_temperature"):
+                self.assertEqual(float.fromhex(ours[key]), theirs[key], key)
+            self.assertEqual([float.fromhex(v) for v in ours["coefficients"]],
+                             theirs["coefficients"])
+
+    def test_random_models(self):
+        for rep in range(4):
+            columns, y, fixed, quantile, minimize = random_model(rep)
+            with self.subTest(rep=rep), tempfile.TemporaryDirectory() as folder:
+                cli = cli_fit(folder, columns, y, "x0", fixed, quantile, minimize, 6)
+                spec = dict(formula="y ~ " + " + ".join(columns), normalize="x0",
+                            fixed_coef=fixed, quantile=quantile, restarts=6,
+                            maximize=not minimize)
+                r = r_fit(folder, spec, dict(columns, y=y))
+                self.assert_same_fit(cli, r)
+                self.assert_same_restarts_as_python(r, columns, y, fixed, quantile, minimize)
+
+    def assert_same_restarts_as_python(self, r, columns, y, fixed, quantile, minimize):
+        model = vimor.MaxScore(quantile=quantile, normalize="x0", fixed_coef=fixed,
+                               intercept=True, restarts=6, maximize=not minimize)
+        model.fit({n: columns[n] for n in columns}, y)
+        self.assertEqual(len(model.results_), len(r["restarts"]))
+        for ours, theirs in zip(r["restarts"], model.results_):
+            self.assertEqual((float.fromhex(ours["objective"]), ours["status"],
+                              ours["evaluations"], ours["accepted"], ours["out_of_bounds"],
+                              float.fromhex(ours["final_temperature"])),
+                             (theirs.value, theirs.status, theirs.n_evals, theirs.n_accepted,
+                              theirs.n_out_of_bounds, theirs.temperature))
+            self.assertEqual([float.fromhex(v) for v in ours["coefficients"]],
+                             [float(v) for v in theirs.best])
+
+    def test_factor_and_interaction(self):
+        # R expands factor(d) and x1:factor(d) by model.matrix; the command line
+        # is given the same columns, made here, under model.matrix's names.
+        columns, y, fixed, quantile, _ = random_model(1)
+        expanded = {"x1": columns["x1"]}
+        for level in (1.0, 2.0):
+            expanded[f"factor(d){level:g}"] = [1.0 if v == level else 0.0 for v in columns["d"]]
+        for level in ("1", "2"):
+            expanded[f"x1:factor(d){level}"] = [a * b for a, b in
+                                                zip(columns["x1"], expanded[f"factor(d){level}"])]
+        expanded["x0"] = columns["x0"]
+        with tempfile.TemporaryDirectory() as folder:
+            cli = cli_fit(folder, expanded, y, "x0", fixed, quantile, False, 6)
+            spec = dict(formula="y ~ x1 * factor(d) + x0", normalize="x0", fixed_coef=fixed,
+                        quantile=quantile, restarts=6, maximize=True)
+            self.assert_same_fit(cli, r_fit(folder, spec, dict(columns, y=y)))
+
+    def test_intervals(self):
+        # Seeds near the moduli wrap the subsample fits' streams; in the second
+        # model the normalized column is constant on some draws, which are redrawn.
+        help_text = subprocess.run([CLI, "fit", "--help"], capture_output=True, text=True).stdout
+        if "--subsamples" not in help_text:
+            self.skipTest("this command line has no subsampling intervals")
+        rng = random.Random(11)
+        for rep, (n, seed, seed2, kind) in enumerate([(150, 31320, 30075, "equal-tailed"),
+                                                      (220, 7, 8, "symmetric")]):
+            columns = {"x1": [rng.gauss(0, 1) for _ in range(n)],
+                       "x2": [rng.gauss(0, 2) for _ in range(n)]}
+            if rep == 1:
+                columns["x2"] = [float(rng.random() < 0.08) * v for v in columns["x2"]]
+            y = [1 if 0.5 - columns["x1"][i] + columns["x2"][i] + rng.gauss(0, 1) > 0 else 0
+                 for i in range(n)]
+            with self.subTest(rep=rep), tempfile.TemporaryDirectory() as folder:
+                path = os.path.join(folder, "data.csv")
+                with open(path, "w", newline="") as f:
+                    w = csv.writer(f)
+                    w.writerow(["y", "x1", "x2"])
+                    for i, yi in enumerate(y):
+                        w.writerow([yi, repr(columns["x1"][i]), repr(columns["x2"][i])])
+                p = subprocess.run([CLI, "fit", path, "--y", "y", "--x", "x1", "--normalize",
+                                    "x2", "--intercept", "--restarts", "3", "--max-evals", "30000",
+                                    "--seed", str(seed), "--seed2", str(seed2),
+                                    "--subsamples", "25", "--subsample-size", "30",
+                                    "--subsample-restarts", "2", "--level", "0.9",
+                                    "--interval", kind, "--json"],
+                                   capture_output=True, text=True, timeout=120)
+                self.assertEqual(p.returncode, 0, p.stderr)
+                cli = json.loads(p.stdout)
+                spec = dict(formula="y ~ x1", normalize="x2", restarts=3, max_evals=30000,
+                            seed=seed, seed2=seed2, subsamples=25, subsample_size=30,
+                            subsample_restarts=2, level=0.9, interval=kind)
+                r = r_fit(folder, spec, dict(columns, y=y))
+                self.assert_same_fit(cli, r)
+                self.assertEqual([[float.fromhex(v) for v in ends] for ends in r["intervals"][:2]],
+                                 [x["interval"] for x in cli["regressors"][:2]])
+                self.assertEqual(r["intervals"][2], ["NA", "NA"])
+                inference = cli["inference"]
+                self.assertEqual(r["inference"], dict(
+                    size=inference["subsample_size"], redrawn=inference["redrawn"],
+                    multiple_best=inference["fits_best_reached_more_than_once"],
+                    limit_hit=inference["fits_at_evaluation_limit"]))
+                if rep == 1:
+                    self.assertGreater(r["inference"]["redrawn"], 0)
+
+    def test_default_model(self):
+        # The bundled data set, the README's derived columns and the default settings.
+        p = subprocess.run([CLI, "fit", "--json"], capture_output=True, text=True, timeout=300)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        formula = ("participation ~ education + experience + experience_sq + age + "
+                   "youngkids + oldkids")
+        with open(os.path.join(os.environ["VIMOR_PYTHON_PACKAGE"], "vimor", "defaults.json")) as f:
+            defaults = json.load(f)
+        spec = dict(mroz=True, formula=formula, normalize="nonwife_income", fixed_coef=-1.0,
+                    quantile=defaults["quantile"], restarts=defaults["restarts"], maximize=True)
+        with tempfile.TemporaryDirectory() as folder:
+            self.assert_same_fit(json.loads(p.stdout), r_fit(folder, spec))
 
 
 if __name__ == "__main__":

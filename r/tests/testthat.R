@@ -1,0 +1,4 @@
+library(testthat)
+library(vimor)
+
+test_check("vimor")
