@@ -2,7 +2,7 @@
 // next one against the search that evaluates one point at a time: every
 // output, bit for bit, over thousands of random configurations, degenerate
 // ones included (one or two regressors, no observations, pinned
-// coefficients, boxes so small that most moves are redrawn, starts outside
+// coefficients, more free coefficients than speculation handles, boxes so small that most moves are redrawn, starts outside
 // the box, NaN and infinite data, minimising, evaluation limits of 1 to 3,
 // sweeps and adjustment cycles of zero or less).
 #include <gtest/gtest.h>
@@ -37,8 +37,11 @@ double pick(std::mt19937_64 &rng, std::initializer_list<double> values) {
 SearchCase random_case(std::mt19937_64 &rng) {
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     SearchCase c;
-    const uint64_t shape = rng() % 10;
-    c.nreg = shape == 0 ? 1 : shape == 1 ? 2 : 2 + static_cast<int32_t>(rng() % 7);
+    // Mostly small; now and then more free coefficients than speculation
+    // keeps on the stack.
+    const uint64_t shape = rng() % 40;
+    c.nreg = shape < 4 ? 1 : shape < 8 ? 2 : shape == 39 ? 66 + static_cast<int32_t>(rng() % 4)
+                                                         : 2 + static_cast<int32_t>(rng() % 7);
     c.nobs = rng() % 12 == 0 ? 0 : 1 + static_cast<int32_t>(rng() % 90);
     c.history_len = static_cast<int32_t>(rng() % 6) - 1;
     c.sweeps = rng() % 10 == 0 ? static_cast<int32_t>(rng() % 3) - 1 : 1 + static_cast<int32_t>(rng() % 6);
