@@ -2,9 +2,10 @@
 // next one against the search that evaluates one point at a time: every
 // output, bit for bit, over thousands of random configurations, degenerate
 // ones included (one or two regressors, no observations, pinned
-// coefficients, more free coefficients than speculation handles, boxes so small that most moves are redrawn, starts outside
-// the box, NaN and infinite data, minimising, evaluation limits of 1 to 3,
-// sweeps and adjustment cycles of zero or less).
+// coefficients, more free coefficients than speculation handles, boxes so
+// small that most moves are redrawn, starts outside the box, NaN and
+// infinite data, minimising, evaluation limits of 1 to 3, sweeps and
+// adjustment cycles of zero or less).
 #include <gtest/gtest.h>
 
 #include <cmath>
