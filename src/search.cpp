@@ -32,21 +32,25 @@ namespace {
 // many free coefficients; larger searches evaluate one point at a time.
 constexpr std::int32_t kMaxSpeculativeFree = 64;
 
+inline float next_draw(GeneratorState &g) { return draw(g); }
+inline float next_draw(ReadAhead &g) { return g.next(); }
+
 // The trial point that moves coordinate h of `from`, written to `to`: a draw
 // from g moves it, then every coordinate outside the box is redrawn inside
 // it (written so NaN is redrawn). Returns how many were redrawn.
+template <class Stream>
 std::int32_t trial_point(const SearchArgs &a, std::int32_t nfree, std::int32_t h,
-                         const double *from, double *to, GeneratorState &g) {
+                         const double *from, double *to, Stream &g) {
     std::int32_t redrawn = 0;
     for (std::int32_t i = 0; i < nfree; ++i) {
         if (i == h) {
-            const double r = draw(g);
+            const double r = next_draw(g);
             to[i] = ((2.0 * r) - 1.0) * a.step[i] + from[i];
         } else {
             to[i] = from[i];
         }
         if (a.lower[i] > to[i] || !(a.upper[i] >= to[i])) {
-            const double r = draw(g);
+            const double r = next_draw(g);
             to[i] = (a.upper[i] - a.lower[i]) * r + a.lower[i];
             ++redrawn;
         }
@@ -173,16 +177,28 @@ struct Run {
 
     // The objective at the trial point, evaluated together with the two
     // candidates for the next trial (coordinate h_next) where that can be
-    // done: the next point for each outcome is read ahead in copies of the
-    // generator. Returns false when the trial is to be evaluated alone.
+    // done: the next point for each outcome is read ahead of the generator,
+    // in copies of its state when the candidates may need more draws than
+    // a read-ahead gives. Returns false when the trial is to be evaluated
+    // alone.
     bool evaluate_with_candidates(std::int32_t h_next, double &score) {
         if (!column_max_found) find_column_max();
         if (!points) return false;
-        GeneratorState g = raset1_;
-        trial_point(a, nfree, h_next, a.trial, ahead.uphill_point, g);
-        g = raset1_;
-        draw(g);  // the rejection's acceptance draw
-        trial_point(a, nfree, h_next, a.coef, ahead.rejected_point, g);
+        // A candidate draws at most 1 + nfree numbers; the rejected one
+        // starts after the acceptance draw.
+        if (nfree + 1 < kReadAhead) {
+            ReadAhead uphill(raset1_);
+            trial_point(a, nfree, h_next, a.trial, ahead.uphill_point, uphill);
+            ReadAhead rejected(raset1_);
+            rejected.next();  // the rejection's acceptance draw
+            trial_point(a, nfree, h_next, a.coef, ahead.rejected_point, rejected);
+        } else {
+            GeneratorState g = raset1_;
+            trial_point(a, nfree, h_next, a.trial, ahead.uphill_point, g);
+            g = raset1_;
+            draw(g);  // the rejection's acceptance draw
+            trial_point(a, nfree, h_next, a.coef, ahead.rejected_point, g);
+        }
         const double *const point[kPoints] = {a.trial, ahead.uphill_point, ahead.rejected_point};
         double scores[kPoints];
         if (!points(a.response, a.regressors, a.nobs, a.nreg, column_max, point, a.quantile,

@@ -36,6 +36,18 @@ float ranmar_();
 // draws from a copy of raset1_.
 float draw(GeneratorState &g);
 
+// Reads ahead of a generator's stream without changing it or copying it:
+// next() returns the draws the generator would return, in order, for the
+// first kReadAhead of them.
+constexpr std::int32_t kReadAhead = 33;
+struct ReadAhead {
+    const GeneratorState &g;
+    std::int32_t taken = 0;
+    float shift;
+    explicit ReadAhead(const GeneratorState &state) : g(state), shift(state.shift) {}
+    float next();
+};
+
 // The arguments of one search, read from the export's by-address arguments:
 // inputs by value, the caller's arrays and out-arguments by address.
 struct SearchArgs {
