@@ -141,8 +141,8 @@ def main():
                 hits += value >= best - 1e-9
                 evaluations += evals
                 walls.append(wall)
-            print("| %s | %s | %.10f | %d of %d | %.0f | %.2f | %.2f |"
-                  % (name, size, best, hits, len(seeds), evaluations / len(seeds),
+            print("| %s | %s | %.10f | %d of %d | %s | %.2f | %.2f |"
+                  % (name, size, best, hits, len(seeds), format(evaluations // len(seeds), ","),
                      sum(walls) / len(walls), max(walls)))
             sys.stdout.flush()
 
