@@ -1,21 +1,33 @@
-# Thin wrapper around CMake. `make run` builds and runs the main job;
-# `make test` builds and runs every test. Both install missing Debian packages.
+# Thin wrapper around CMake. `make run` builds the library and the command line
+# and runs the main job; `make test` builds and runs every test; `make install
+# PREFIX=...` installs the command line, the module, its header and the data.
+# All install missing Debian packages.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test clean
+PREFIX ?= /usr/local
+
+.PHONY: all deps configure build run test install clean
 
 all: build
 
 deps:
 	scripts/install-deps.sh
 
-build: deps
+configure: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVIMOR_BUILD_TESTS=ON
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only the module and the command line: no tests, benchmarks or fuzzers.
+run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target vimor_cli
 	$(BUILD)/hosts/cli/vimor fit
+
+install: configure
+	cmake --build $(BUILD) -j $(JOBS) --target vimor_cli
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -43,7 +55,7 @@ bench: build
 	$(BUILD)/bench/vimor_bench --benchmark_repetitions=5 --benchmark_min_time=0.2 \
 	  --benchmark_report_aggregates_only=true \
 	  --benchmark_out=$(BUILD)/bench.json --benchmark_out_format=json
-	python3 bench/report.py $(BUILD)/bench.json bench/objective.svg
+	python3 bench/report.py $(BUILD)/bench.json bench/objective.svg bench/search.svg
 
 # Hardening: the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer,
 # the thread tests and a threaded fit under ThreadSanitizer, the fuzz targets for FUZZ_TIME seconds

@@ -128,7 +128,7 @@ void BM_Objective(benchmark::State &state) {
     const int32_t n = static_cast<int32_t>(state.range(0));
     const int32_t k = static_cast<int32_t>(state.range(1));
     const Problem prob(n, k);
-    const vimor::ObjectiveKernel best = vimor::objective_kernel(vimor::active_kernel());
+    const vimor::ObjectiveKernel best = vimor::objective_kernel(vimor::active_kernel(k));
     const vimor::ObjectiveKernel plain = vimor::objective_kernel(vimor::Kernel::scalar);
     const Buffer chain_src(512);
     for (int i = 0; i < 512; ++i) chain_src.p[i] = 1e-300 * (i & 7);
@@ -165,10 +165,11 @@ void BM_Objective(benchmark::State &state) {
     state.counters["ratio"] = ns / limit;
     state.counters["plain_ratio"] = ns_plain / limit;
     state.counters["speedup"] = ns_plain / ns;
-    state.SetLabel(vimor::kernel_name(vimor::active_kernel()));
+    state.SetLabel(vimor::kernel_name(vimor::active_kernel(k)));
 }
 
-// Each compiled kernel the processor has, against the plain one, side by side.
+// Each compiled kernel the processor has, against the plain one and the two
+// limits, side by side.
 void BM_Kernel(benchmark::State &state) {
     const auto which = static_cast<vimor::Kernel>(state.range(0));
     const int32_t n = static_cast<int32_t>(state.range(1));
@@ -180,13 +181,25 @@ void BM_Kernel(benchmark::State &state) {
     }
     const Problem prob(n, k);
     const vimor::ObjectiveKernel plain = vimor::objective_kernel(vimor::Kernel::scalar);
+    const Buffer chain_src(512);
+    for (int i = 0; i < 512; ++i) chain_src.p[i] = 1e-300 * (i & 7);
     const int reps = n * (k + 1) >= 200000 ? 1 : 200000 / (n * (k + 1));
-    double t_kernel = 1e30, t_plain = 1e30;
+    double t_kernel = 1e30, t_plain = 1e30, t_chain = 1e30, t_stream = 1e30;
     for (auto _ : state) {
         t_kernel = std::min(t_kernel, seconds(reps, [&] { benchmark::DoNotOptimize(prob.objective(kernel)); }));
         t_plain = std::min(t_plain, seconds(reps, [&] { benchmark::DoNotOptimize(prob.objective(plain)); }));
+        t_chain = std::min(t_chain, seconds(reps, [&] { benchmark::DoNotOptimize(add_chain(chain_src.p, n)); }));
+        t_stream = std::min(t_stream, seconds(reps, [&] {
+            benchmark::DoNotOptimize(stream_read_side_by_side(prob.x.p, n, k));
+            benchmark::DoNotOptimize(stream_read(prob.y.p, static_cast<size_t>(n)));
+        }));
     }
-    state.counters["ns_obs"] = t_kernel * 1e9 / (static_cast<double>(reps) * n);
+    const double per_obs = 1e9 / (static_cast<double>(reps) * n);
+    const double limit = std::max(t_chain, t_stream) * per_obs;
+    state.counters["ns_obs"] = t_kernel * per_obs;
+    state.counters["chain_ns_obs"] = t_chain * per_obs;
+    state.counters["stream_ns_obs"] = t_stream * per_obs;
+    state.counters["ratio"] = t_kernel * per_obs / limit;
     state.counters["speedup"] = t_plain / t_kernel;
     state.SetLabel(vimor::kernel_name(which));
 }
@@ -199,7 +212,7 @@ void BM_Search(benchmark::State &state) {
     const int32_t k = static_cast<int32_t>(state.range(1));
     const int32_t max_evals = static_cast<int32_t>(state.range(2));
     const Problem prob(n, k);
-    const vimor::ObjectiveKernel best = vimor::objective_kernel(vimor::active_kernel());
+    const vimor::ObjectiveKernel best = vimor::objective_kernel(vimor::active_kernel(k));
     const int32_t nfree = k - 1, maximize = 1, sweeps = 20, adjustments = 5, history_len = 4;
     const int32_t seed1 = 1802, seed2 = 9373;
     const double cooling = 0.85, tolerance = -1.0;
@@ -232,7 +245,7 @@ void BM_Search(benchmark::State &state) {
     state.counters["ns_eval"] = t_search * per_eval;
     state.counters["objective_ns_eval"] = t_objective * per_eval;
     state.counters["ratio"] = t_search / t_objective;
-    state.SetLabel(vimor::kernel_name(vimor::active_kernel()));
+    state.SetLabel(vimor::kernel_name(vimor::active_kernel(k)));
 }
 
 #if VIMOR_BENCH_DEFAULT_SEARCH
@@ -338,7 +351,7 @@ BENCHMARK(BM_Kernel)
     ->ArgNames({"kernel", "N", "K"})
     ->ArgsProduct({{static_cast<int64_t>(vimor::Kernel::sse2), static_cast<int64_t>(vimor::Kernel::avx2),
                     static_cast<int64_t>(vimor::Kernel::avx512)},
-                   {10000},
+                   {1000, 10000},
                    {2, 4, 10}})
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);

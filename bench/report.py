@@ -1,11 +1,11 @@
 #!/usr/bin/python3
 """Table and plot from the JSON output of vimor_bench.
 
-    python3 bench/report.py results.json [plot.svg]
+    python3 bench/report.py results.json [plot.svg [search.svg]]
 
 Prints Markdown tables of the medians (of the repetitions, when there are
-any) and writes ns per observation against N as an SVG plot, with a panel
-of the default search's cost per evaluation over one objective evaluation.
+any), writes ns per observation against N as an SVG plot, and the default
+search's cost per evaluation over one objective evaluation as a second one.
 Standard library only.
 """
 import json
@@ -49,12 +49,14 @@ def table(objective, kernels, search, default_search=()):
             "{stream_ns_obs:.3f} | {ratio:.2f} | {plain_ratio:.2f} | {speedup:.2f} |".format(
                 N=a["N"], K=a["K"], **dict(r, label=r.get("label", ""))))
     if kernels:
-        lines += ["", "| N | K | kernel | ns/obs | speed-up over plain |", "|--:|--:|:--|--:|--:|"]
+        lines += ["", "| N | K | kernel | ns/obs | add chain | stream | ratio to limit | speed-up over plain |",
+                  "|--:|--:|:--|--:|--:|--:|--:|--:|"]
         for r in kernels:
             a = args(r["name"])
             if "ns_obs" in r:
-                lines.append("| {N:,} | {K} | {label} | {ns_obs:.3f} | {speedup:.2f} |".format(
-                    N=a["N"], K=a["K"], **dict(r, label=r.get("label", ""))))
+                lines.append("| {N:,} | {K} | {label} | {ns_obs:.3f} | {chain_ns_obs:.3f} | {stream_ns_obs:.3f} | "
+                             "{ratio:.2f} | {speedup:.2f} |".format(
+                                 N=a["N"], K=a["K"], **dict(r, label=r.get("label", ""))))
     if search:
         lines += ["", "| N | K | evaluations | kernel | search ns/eval | objective ns/eval | ratio |",
                   "|--:|--:|--:|:--|--:|--:|--:|"]
@@ -76,7 +78,7 @@ def table(objective, kernels, search, default_search=()):
     return "\n".join(lines).strip("\n")
 
 
-def svg_plot(objective, path, default_search=()):
+def svg_plot(objective, path):
     """One panel per K: ns per observation against N, both axes logarithmic."""
     ks = sorted({args(r["name"])["K"] for r in objective})
     series = [("plain_ns_obs", "plain kernel", "#d62728", ""),
@@ -89,8 +91,7 @@ def svg_plot(objective, path, default_search=()):
     ns = sorted({args(r["name"])["N"] for r in objective})
     xmin, xmax = math.log10(ns[0]), math.log10(ns[-1])
     pw, ph, left, top, gap = 260, 220, 60, 40, 30
-    bars_width = 300 if default_search else 0
-    width = left + len(ks) * (pw + gap) + 150 + bars_width
+    width = left + len(ks) * (pw + gap) + 150
     height = top + ph + 60
     out = ['<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" '
            'font-family="sans-serif" font-size="12">' % (width, height),
@@ -133,8 +134,6 @@ def svg_plot(objective, path, default_search=()):
         out.append('<line x1="%d" x2="%d" y1="%d" y2="%d" stroke="%s" stroke-width="2"%s/>'
                    % (lx, lx + 25, y, y, colour, ' stroke-dasharray="%s"' % dash if dash else ""))
         out.append('<text x="%d" y="%d">%s</text>' % (lx + 30, y + 4, label))
-    if default_search:
-        out += ratio_bars(default_search, left + len(ks) * (pw + gap) + 190, top, 240, ph)
     out.append("</svg>")
     with open(path, "w") as f:
         f.write("\n".join(out) + "\n")
@@ -177,17 +176,32 @@ def ratio_bars(default_search, x0, top, pw, ph):
     return out
 
 
+def search_plot(default_search, path):
+    width, height = 340, 330
+    out = ['<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" '
+           'font-family="sans-serif" font-size="12">' % (width, height),
+           '<rect width="100%" height="100%" fill="white"/>']
+    out += ratio_bars(default_search, 60, 40, 240, 220)
+    out.append('<text transform="translate(16,150) rotate(-90)" text-anchor="middle">'
+               'search ÷ objective, per evaluation</text>')
+    out.append("</svg>")
+    with open(path, "w") as f:
+        f.write("\n".join(out) + "\n")
+
+
 def main():
-    if len(sys.argv) not in (2, 3):
-        sys.exit("usage: report.py results.json [plot.svg]")
+    if len(sys.argv) not in (2, 3, 4):
+        sys.exit("usage: report.py results.json [plot.svg [search.svg]]")
     context, chosen = rows(sys.argv[1])
     objective = [r for r in chosen if r["name"].startswith("BM_Objective/")]
     search = [r for r in chosen if r["name"].startswith("BM_Search/")]
     kernels = [r for r in chosen if r["name"].startswith("BM_Kernel/")]
     default_search = [r for r in chosen if r["name"].startswith("BM_DefaultSearch/")]
     print(table(objective, kernels, search, default_search))
-    if len(sys.argv) == 3 and objective:
-        svg_plot(objective, sys.argv[2], default_search)
+    if len(sys.argv) >= 3 and objective:
+        svg_plot(objective, sys.argv[2])
+    if len(sys.argv) == 4 and default_search:
+        search_plot(default_search, sys.argv[3])
 
 
 if __name__ == "__main__":

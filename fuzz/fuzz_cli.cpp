@@ -58,18 +58,19 @@ std::string flag(FuzzedDataProvider &in) {
     return in.ConsumeBool() ? std::string() : in.ConsumeRandomLengthString(24);
 }
 
-void check_table(const Table &t) {
-    CHECK(t.rows.size() == t.lines.size());
-    for (std::size_t i = 0; i < t.rows.size(); ++i) {
-        CHECK(t.rows[i].size() == t.header.size());
-        CHECK(t.lines[i] >= 2 && (i == 0 || t.lines[i] > t.lines[i - 1]));
+void check_table(const Table &t, const std::vector<Wanted> &wanted) {
+    CHECK(t.columns.size() == wanted.size());
+    for (const Wanted &w : wanted) CHECK(t.columns.at(w.name).size() == t.rows);
+    for (std::size_t i = 0; i < t.rows; ++i) {
+        CHECK(t.line(i) >= 2 && (i == 0 || t.line(i) > t.line(i - 1)));
     }
 }
 
-void check_problem(const Problem &p) {
+// An empty response name is a model for prediction only: no responses.
+void check_problem(const Problem &p, bool has_response) {
     CHECK(p.nobs >= 1 && p.nreg >= 1);
     CHECK(p.names.size() == std::size_t(p.nreg));
-    CHECK(p.response.size() == std::size_t(p.nobs));
+    CHECK(p.response.size() == (has_response ? std::size_t(p.nobs) : 0));
     CHECK(p.regressors.size() == std::size_t(p.nobs) * std::size_t(p.nreg));
     for (double y : p.response) CHECK(y == 0.0 || y == 1.0);
     for (double x : p.regressors) CHECK(std::isfinite(x));
@@ -100,16 +101,18 @@ void check_settings(const Settings &s, const Problem &p) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider in(data, size);
     write_csv(in.ConsumeRandomLengthString(4096));
+    // The header first, to pick the model's columns from; then the model's
+    // columns, as the host reads them.
     Table table;
     try {
-        table = read_csv(csv_path());
+        table = read_csv(csv_path(), {});
     } catch (const UsageError &) {
         return 0;
     }
-    check_table(table);
+    check_table(table, {});
 
     try {
-        if (in.ConsumeIntegralInRange<int>(0, 7) == 0) add_derived_columns(table);
+        const bool bundled = in.ConsumeIntegralInRange<int>(0, 7) == 0;
         ModelTerms terms;
         terms.response = pick_name(in, table);
         const int nx = in.ConsumeIntegralInRange<int>(0, 4);
@@ -118,8 +121,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (in.ConsumeBool()) normalize += "=" + in.ConsumeRandomLengthString(12);
         parse_normalize(normalize, terms);
         terms.intercept = in.ConsumeBool();
+        const std::vector<Wanted> wanted = wanted_columns(terms, bundled);
+        table = read_csv(csv_path(), wanted);
+        check_table(table, wanted);
+        if (bundled) add_derived_columns(table);
         const Problem problem = build_problem(table, terms);
-        check_problem(problem);
+        check_problem(problem, !terms.response.empty());
 
         const double quantile = parse_quantile(flag(in));
         CHECK(quantile > 0.0 && quantile < 1.0);

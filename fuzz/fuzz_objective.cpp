@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             VIMOR_FUZZ_CHECK(std::memcmp(&first, &zero, sizeof zero) == 0);
         }
     }
-    vimor::select_kernel(vimor::best_kernel());
+    vimor::select_best_kernel();
     VIMOR_FUZZ_CHECK(have_reference);
     VIMOR_FUZZ_CHECK(c.response.same_bytes(before.response));
     VIMOR_FUZZ_CHECK(c.regressors.same_bytes(before.regressors));

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const auto kernel_first = static_cast<vimor::Kernel>(in.ConsumeIntegralInRange<int>(0, 3));
     const auto kernel_second = static_cast<vimor::Kernel>(in.ConsumeIntegralInRange<int>(0, 3));
     const auto points_first = static_cast<vimor::Kernel>(in.ConsumeIntegralInRange<int>(0, 3));
-    vimor::select_kernel(vimor::best_kernel());
+    vimor::select_best_kernel();
     vimor::select_kernel(kernel_first);
     if (!vimor::select_points_kernel(points_first)) vimor::select_points_kernel(vimor::Kernel::avx2);
 

@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3
   python3-numpy python3-pandas python3-pip python3-setuptools python3-venv python3-sklearn
-  libcli11-dev libfmt-dev libcsv-dev
+  libcli11-dev libfmt-dev libcsv-dev nlohmann-json3-dev
   clang-14 libclang-rt-14-dev valgrind
   r-base-dev r-cran-testthat r-cran-jsonlite
 )

@@ -101,8 +101,8 @@ double objective_nan(const double *response, const double *regressors, std::int3
 }
 
 // Kernel dispatch. Vector kernels exist only in x86-64 builds without
-// VIMOR_FORCE_SCALAR; the best one the processor has is chosen on the first
-// call (loading the module does nothing) and kept for the process.
+// VIMOR_FORCE_SCALAR; the processor is asked on the first call (loading the
+// module does nothing) and its answer kept for the process.
 
 #if VIMOR_SIMD_KERNELS
 // Asks the processor directly rather than through the compiler's CPU model,
@@ -157,33 +157,78 @@ const char *kernel_name(Kernel k) {
     }
 }
 
-Kernel best_kernel() {
+static Kernel widest_kernel() {
     for (Kernel k : {Kernel::avx512, Kernel::avx2, Kernel::sse2})
         if (objective_kernel(k)) return k;
     return Kernel::scalar;
 }
 
-// Every thread that races on the first call stores the same choice.
-static std::atomic<int> active{-1};
+#if VIMOR_SIMD_KERNELS
+// AMD family 19h: Zen 3 and Zen 4, of which only Zen 4 has AVX-512.
+static bool processor_is_amd_family_19h() {
+    unsigned a, b, c, d;
+    if (!__get_cpuid(0, &a, &b, &c, &d)) return false;
+    if (!(b == 0x68747541 && d == 0x69746e65 && c == 0x444d4163)) return false;  // "AuthenticAMD"
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    const unsigned family = (a >> 8) & 0xf;
+    return family + (family == 0xf ? (a >> 20) & 0xff : 0) == 0x19;
+}
+#else
+static bool processor_is_amd_family_19h() { return false; }
+#endif
 
-Kernel active_kernel() {
-    int k = active.load(std::memory_order_relaxed);
-    if (k < 0) {
-        k = static_cast<int>(best_kernel());
-        active.store(k, std::memory_order_relaxed);
+// Where both exist, the regressor count from which AVX-512 beats AVX2. The
+// score is one chain of additions, 3 cycles each on AMD Zen 4 and 2 on Intel
+// Sapphire Rapids; the rest of a kernel's work must fit on the ports beside
+// it, and the less port time it needs the less it delays the chain. Measured
+// on Zen 4 (N = 10^4, ns per observation, AVX2 / AVX-512): K = 4 0.813 / 0.837,
+// K = 7 0.835 / 0.848, K = 8 0.864 / 0.855, K = 10 1.039 / 0.892. On Sapphire
+// Rapids, llvm-mca's port time per observation (AVX-512 with its vector work on
+// ports 0 and 5 only, as while 512-bit uops are in flight): K = 2 1.02 / 1.25,
+// K = 3 1.19 / 1.25, K = 4 1.36 / 1.31, K = 7 1.86 / 1.69, K = 10 2.36 / 2.06.
+// The measured rule holds for the family it was measured on; the analysis
+// decides elsewhere. bench/README.md has the tables and the commands.
+constexpr std::int32_t kAvx512FromRegressorsAmd19h = 8;
+constexpr std::int32_t kAvx512FromRegressorsOther = 4;
+
+// The kernels for fewer regressors than the threshold and for the rest, and
+// the threshold, as (few * 16 + many) * 256 + threshold; every thread that
+// races on the first call stores the same answer.
+static std::atomic<int> choice{-1};
+
+Kernel best_kernel(std::int32_t nreg) {
+    int c = choice.load(std::memory_order_relaxed);
+    if (c < 0) {
+        const Kernel many = widest_kernel();
+        const Kernel few = many == Kernel::avx512 && objective_kernel(Kernel::avx2) ? Kernel::avx2 : many;
+        const int from = processor_is_amd_family_19h() ? kAvx512FromRegressorsAmd19h
+                                                       : kAvx512FromRegressorsOther;
+        c = (static_cast<int>(few) * 16 + static_cast<int>(many)) * 256 + from;
+        choice.store(c, std::memory_order_relaxed);
     }
-    return static_cast<Kernel>(k);
+    const int kernels = c / 256;
+    return static_cast<Kernel>(nreg < c % 256 ? kernels / 16 : kernels % 16);
+}
+
+// A kernel a test chose for every call, or -1 for best_kernel.
+static std::atomic<int> forced{-1};
+
+Kernel active_kernel(std::int32_t nreg) {
+    const int k = forced.load(std::memory_order_relaxed);
+    return k < 0 ? best_kernel(nreg) : static_cast<Kernel>(k);
 }
 
 bool select_kernel(Kernel k) {
     if (!objective_kernel(k)) return false;
-    active.store(static_cast<int>(k), std::memory_order_relaxed);
+    forced.store(static_cast<int>(k), std::memory_order_relaxed);
     return true;
 }
 
+void select_best_kernel() { forced.store(-1, std::memory_order_relaxed); }
+
 double fcna_(const double *response, const double *regressors, std::int32_t nobs,
              std::int32_t nreg, const double *coef, double quantile, double fixed_coef) {
-    switch (active_kernel()) {
+    switch (active_kernel(nreg)) {
 #if VIMOR_SIMD_KERNELS
     case Kernel::sse2:
         return objective_sse2(response, regressors, nobs, nreg, coef, quantile, fixed_coef);

@@ -117,15 +117,18 @@ double objective_scalar(const double *response, const double *regressors, std::i
 ObjectiveKernel objective_kernel(Kernel k);
 const char *kernel_name(Kernel k);
 
-// The widest kernel the processor has.
-Kernel best_kernel();
+// The fastest kernel the processor has for nreg regressors: where it has
+// AVX-512, AVX2 below a regressor count that depends on the processor family.
+Kernel best_kernel(std::int32_t nreg);
 
-// The kernel fcna_ uses: best_kernel() unless a test chose another, decided on
-// the first call.
-Kernel active_kernel();
+// The kernel fcna_ uses for nreg regressors: best_kernel(nreg) unless a test
+// chose another.
+Kernel active_kernel(std::int32_t nreg);
 
-// Test hook: makes fcna_ use kernel k; false (and no change) if unavailable.
+// Test hooks: select_kernel makes fcna_ use kernel k for every nreg; false (and
+// no change) if unavailable. select_best_kernel returns to best_kernel.
 bool select_kernel(Kernel k);
+void select_best_kernel();
 
 // The several-point kernel for k, or null when it is not built or the
 // processor lacks its instructions (always null for Kernel::scalar).

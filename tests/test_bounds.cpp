@@ -121,7 +121,7 @@ TEST(ExactLengths, ObjectiveReadsOnlyItsArrays) {
                     c.coef.same_bytes(coef))
             << "round " << round << ": an input array was written";
     }
-    vimor::select_kernel(vimor::best_kernel());
+    vimor::select_best_kernel();
 }
 
 TEST(ExactLengths, SearchKeepsToItsArrays) {

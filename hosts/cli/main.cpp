@@ -1,49 +1,61 @@
-// vimor: fit or score a binary-response quantile regression by maximum score
-// from a CSV file, through the module loaded at run time.
+// vimor: fit, score or predict with a binary-response quantile regression by
+// maximum score from a CSV file, through the module loaded at run time.
 #include <fmt/format.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <chrono>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <new>
 #include <string>
 
 #include "defaults.h"
 #include "error.h"
 #include "model.h"
 #include "module.h"
+#include "output.h"
+#include "progress.h"
 #include "report.h"
+#include "saved_model.h"
 #include "search.h"
 #include "table.h"
+#include "text.h"
+#include "warnings.h"
 
 namespace {
 
 struct CommonFlags {
-    std::string data, y, x, normalize, quantile, library;
+    std::string data, y, x, normalize, quantile, library, output, model;
     bool intercept = false;
     bool json = false;
+    bool verbose = false;
 };
 
-void add_common(CLI::App &app, CommonFlags &f) {
+void add_data(CLI::App &app, CommonFlags &f) {
     app.add_option("data", f.data,
-                   "CSV file with a header row; without it, the bundled Mroz (1987) data and "
-                   "the default model")
+                   "CSV file with a header row, or - for standard input; without it, the "
+                   "bundled Mroz (1987) data")
         ->type_name("FILE");
+    app.add_option("--library", f.library,
+                   "path of libvimor.so; default $VIMOR_LIBRARY, else found by name")
+        ->type_name("PATH");
+    app.add_option("--output", f.output, "write the result to FILE instead of standard output")
+        ->type_name("FILE");
+}
+
+void add_model(CLI::App &app, CommonFlags &f) {
     app.add_option("--y", f.y, "response column, coded 0 and 1")->type_name("COLUMN");
     app.add_option("--x", f.x, "regressor columns, comma-separated")->type_name("COLUMNS");
     app.add_option("--normalize", f.normalize,
                    "the regressor whose coefficient is held at VALUE "
                    "(default +1) to fix the scale; handed to the module last")
         ->type_name("COLUMN[=VALUE]");
-    app.add_flag("--intercept", f.intercept, "add a constant column, named (intercept)");
+    app.add_flag("--intercept", f.intercept, "add a constant column, named (Intercept)");
     app.add_option("--quantile", f.quantile,
                    fmt::format("quantile level, in (0, 1); default {}", defaults::quantile))
         ->type_name("A");
-    app.add_option("--library", f.library,
-                   "path of libvimor.so; default $VIMOR_LIBRARY, else found by name")
-        ->type_name("PATH");
-    app.add_flag("--json", f.json, "print JSON instead of a table");
 }
 
 // The bundled data: beside an installed binary, else in the source tree.
@@ -62,35 +74,61 @@ std::vector<std::string> split_names(const std::string &text) {
     std::size_t pos = 0;
     for (;;) {
         const std::size_t comma = text.find(',', pos);
-        names.push_back(text.substr(pos, comma - pos));
+        names.push_back(trimmed(text.substr(pos, comma - pos)));
         if (comma == std::string::npos) return names;
         pos = comma + 1;
     }
 }
 
-Problem load_problem(const CommonFlags &f) {
-    ModelTerms terms;
-    Table table;
+// The model as the flags give it; the default model when none is given
+// without a data file.
+ModelTerms terms_from_flags(const CommonFlags &f) {
     const bool custom = !f.y.empty() || !f.x.empty() || !f.normalize.empty() || f.intercept;
-    if (f.data.empty()) {
-        table = read_csv(bundled_data());
-        add_derived_columns(table);
-        if (!custom) return build_problem(table, default_model());
-    } else {
-        table = read_csv(f.data);
-    }
-    if (f.y.empty())
+    if (f.data.empty() && !custom) return default_model();
+    if (trimmed(f.y).empty())
         throw UsageError("--y: name the response column (needed with a data file or a model)");
     if (f.normalize.empty())
         throw UsageError(
             "--normalize: name the column that carries the scale (needed with a data file or a "
             "model)");
-    terms.response = f.y;
+    ModelTerms terms;
+    terms.response = trimmed(f.y);
     if (!f.x.empty()) terms.regressors = split_names(f.x);
     terms.fixed_coef = defaults::fixed_coef;
     parse_normalize(f.normalize, terms);
     terms.intercept = f.intercept;
+    return terms;
+}
+
+Problem load_problem(const CommonFlags &f, const ModelTerms &terms) {
+    const bool bundled = f.data.empty();
+    std::vector<Wanted> wanted = wanted_columns(terms, bundled);
+    if (!f.model.empty()) {
+        for (Wanted &w : wanted) w.flag = "--model";
+    }
+    Table table = read_csv(bundled ? bundled_data() : f.data, wanted);
+    if (bundled) add_derived_columns(table);
     return build_problem(table, terms);
+}
+
+// With --model, the model comes from the file: flags that would change it
+// are refused rather than silently ignored.
+SavedModel saved_model(const CommonFlags &f) {
+    for (const auto &[flag, given] :
+         {std::pair{"--y", !f.y.empty()}, {"--x", !f.x.empty()},
+          {"--normalize", !f.normalize.empty()}, {"--intercept", f.intercept},
+          {"--quantile", !f.quantile.empty()}}) {
+        if (given) throw UsageError(std::string(flag) + ": the model comes from --model; drop " + flag);
+    }
+    return read_saved_model(f.model);
+}
+
+void check_objective(double objective) {
+    if (std::isnan(objective)) {
+        throw UsageError(
+            "the objective is not a number because an index x·β overflows; rescale the "
+            "regressors");
+    }
 }
 
 Evaluation evaluate(const Module &module, const Problem &problem, double quantile,
@@ -99,52 +137,135 @@ Evaluation evaluate(const Module &module, const Problem &problem, double quantil
     at.coef = coef;
     module.fcna(problem.response.data(), problem.regressors.data(), &problem.nobs, &problem.nreg,
                 at.coef.data(), &at.objective, &quantile, &problem.fixed_coef);
+    check_objective(at.objective);
     at.correct = correctly_classified(problem, at.coef);
     return at;
 }
 
+void write_result(const CommonFlags &f, const std::string &text) {
+    Output out(f.output);
+    out.write(text);
+    out.close();
+}
+
 int fit(const CommonFlags &f, const SearchFlags &sf) {
     const double quantile = parse_quantile(f.quantile);
-    const Problem problem = load_problem(f);
+    const ModelTerms terms = terms_from_flags(f);
+    const Problem problem = load_problem(f, terms);
     const Settings settings = resolve_settings(sf, quantile, problem);
     const Module module = load_module(f.library);
 
-    // Progress goes to a terminal only, and only once the run has taken a
-    // while; pipes and files get the result alone.
-    const bool tty = isatty(STDERR_FILENO) == 1;
-    const auto started = std::chrono::steady_clock::now();
-    bool shown = false;
-    const auto progress = [&](int done) {
-        if (!tty) return;
-        const double elapsed =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        if (elapsed < 0.5 && done < settings.restarts) return;
-        if (!shown && done == settings.restarts) return;
-        std::fprintf(stderr, "\rvimor: %d of %d restarts done, %.1f s", done, settings.restarts,
-                     elapsed);
-        if (done == settings.restarts) std::fputs("\r\033[K", stderr);
-        std::fflush(stderr);
-        shown = true;
-    };
-    const Fit result = run_fit(module, problem, settings, progress);
+    Fit result;
+    {
+        Progress progress(settings.restarts, isatty(STDERR_FILENO) == 1);
+        result = run_fit(module, problem, settings, [&](int done) { progress.done(done); });
+    }
+    for (const Restart &r : result.restarts) check_objective(r.value);
     const Evaluation best = evaluate(module, problem, quantile, result.restarts[result.best].best);
-    const std::string out = f.json ? fit_json(problem, settings, result, best, module.path)
-                                   : fit_text(problem, settings, result, best, module.path);
-    std::fputs(out.c_str(), stdout);
+    const FitReport report{problem, terms, settings, result, best, module.path, {}};
+    write_result(f, f.json ? fit_json(report).str() + "\n" : fit_text(report, f.verbose));
+    for (const std::string &w : fit_warnings(problem, settings, result)) {
+        std::fprintf(stderr, "vimor: warning: %s\n", w.c_str());
+    }
     return 0;
 }
 
 int score(const CommonFlags &f, const std::string &coef_text) {
-    const double quantile = parse_quantile(f.quantile);
-    const Problem problem = load_problem(f);
-    const std::vector<std::string> free_names(problem.names.begin(), problem.names.end() - 1);
-    const std::vector<double> coef = parse_list("--coef", coef_text, free_names, false);
+    ModelTerms terms;
+    double quantile = 0;
+    std::vector<double> coef;
+    if (!f.model.empty()) {
+        if (!coef_text.empty()) throw UsageError("--coef: the coefficients come from --model");
+        SavedModel saved = saved_model(f);
+        terms = saved.terms;
+        quantile = saved.quantile;
+        coef = saved.coef;
+    } else {
+        if (coef_text.empty()) throw UsageError("--coef: give the coefficients, or a --model");
+        quantile = parse_quantile(f.quantile);
+        terms = terms_from_flags(f);
+    }
+    const Problem problem = load_problem(f, terms);
+    if (f.model.empty()) {
+        const std::vector<std::string> free_names(problem.names.begin(), problem.names.end() - 1);
+        coef = parse_list("--coef", coef_text, free_names, false);
+    }
     const Module module = load_module(f.library);
     const Evaluation at = evaluate(module, problem, quantile, coef);
-    const std::string out =
-        f.json ? score_json(problem, quantile, at) : score_text(problem, quantile, at);
-    std::fputs(out.c_str(), stdout);
+    write_result(f, f.json ? score_json(problem, quantile, at).str() + "\n"
+                           : score_text(problem, quantile, at));
     return 0;
+}
+
+// Writes each row's index x·β (every digit) and predicted class 1[x·β >= 0].
+int predict(const CommonFlags &f) {
+    if (f.model.empty()) throw UsageError("--model: name a fit saved with --json --output");
+    SavedModel saved = saved_model(f);
+    saved.terms.response.clear();  // new data need not have it
+    const Problem problem = load_problem(f, saved.terms);
+    const std::vector<double> index = indices(problem, saved.coef);
+    Output out(f.output);
+    std::string chunk = "index,class\n";
+    for (std::size_t i = 0; i < index.size(); ++i) {
+        const double v = index[i];
+        if (std::isnan(v)) {
+            throw UsageError(fmt::format(
+                "the index of observation {} is not a number because x·β overflows; rescale "
+                "the regressors",
+                i + 1));
+        }
+        chunk += fmt::format("{},{}\n", v, v >= 0.0 ? 1 : 0);
+        if (chunk.size() > (1 << 16)) {
+            out.write(chunk);
+            chunk.clear();
+        }
+    }
+    out.write(chunk);
+    out.close();
+    return 0;
+}
+
+// Edit distance, for suggesting the flag meant.
+std::size_t distance(const std::string &a, const std::string &b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
+// The message for words a command does not take: names the first, points to
+// the command's help, and suggests the nearest flag when one is close.
+std::string unexpected(const CLI::App &command, const std::vector<std::string> &extras) {
+    const std::string word = extras.front();
+    const std::string name = command.get_parent() ? command.get_name() : "";
+    const std::string help = name.empty() ? "vimor --help" : "vimor " + name + " --help";
+    const std::string where = name.empty() ? "" : name + ": ";
+    if (word.empty() || word[0] != '-' || word == "-") {
+        return fmt::format("{}unexpected argument {} (see {})", where, quote(word), help);
+    }
+    const std::string flag = word.substr(0, word.find('='));
+    std::string best;
+    std::size_t best_distance = 3;
+    for (const CLI::Option *option : command.get_options()) {
+        for (const std::string &long_name : option->get_lnames()) {
+            const std::size_t d = distance(flag, "--" + long_name);
+            if (d < best_distance) {
+                best_distance = d;
+                best = "--" + long_name;
+            }
+        }
+    }
+    std::string message = fmt::format("{}unknown flag {} (see {})", where, quote(flag), help);
+    if (!best.empty()) message += "; did you mean " + best + "?";
+    return message;
 }
 
 }  // namespace
@@ -154,11 +275,17 @@ int main(int argc, char **argv) {
         "vimor: binary-response quantile regression by maximum score, "
         "optimised by simulated annealing"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "vimor " VIMOR_VERSION);
 
-    CommonFlags fit_flags, score_flags;
+    CommonFlags fit_flags, score_flags, predict_flags;
     SearchFlags sf;
     CLI::App *fit_cmd = app.add_subcommand("fit", "estimate the coefficients");
-    add_common(*fit_cmd, fit_flags);
+    add_data(*fit_cmd, fit_flags);
+    add_model(*fit_cmd, fit_flags);
+    fit_cmd->add_flag("--json", fit_flags.json,
+                      "print JSON (every digit, every restart); with --output, a saved model");
+    fit_cmd->add_flag("--verbose", fit_flags.verbose,
+                      "also list the evaluations, the time and every restart");
     fit_cmd
         ->add_option(
             "--lower", sf.lower,
@@ -238,28 +365,58 @@ int main(int argc, char **argv) {
     fit_cmd->add_flag("--minimize", sf.minimize, "minimize the objective instead");
 
     std::string coef;
-    CLI::App *score_cmd =
-        app.add_subcommand("score", "evaluate the objective at given coefficients");
-    add_common(*score_cmd, score_flags);
+    CLI::App *score_cmd = app.add_subcommand(
+        "score", "evaluate the objective and the accuracy at given or saved coefficients");
+    add_data(*score_cmd, score_flags);
+    add_model(*score_cmd, score_flags);
+    score_cmd->add_flag("--json", score_flags.json, "print JSON instead of a table");
     score_cmd
         ->add_option("--coef", coef,
                      "the free coefficients, comma-separated, in the order fit prints them")
-        ->type_name("LIST")
-        ->required();
+        ->type_name("LIST");
+    score_cmd->add_option("--model", score_flags.model, "a fit saved with --json --output")
+        ->type_name("FILE");
+
+    CLI::App *predict_cmd = app.add_subcommand(
+        "predict", "write each row's index x·β and predicted class (CSV: index,class)");
+    add_data(*predict_cmd, predict_flags);
+    predict_cmd
+        ->add_option("--model", predict_flags.model, "a fit saved with --json --output")
+        ->type_name("FILE");
+
+    for (CLI::App *command : {&app, fit_cmd, score_cmd, predict_cmd}) command->allow_extras();
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &e) {
         return app.exit(e);
+    } catch (const CLI::CallForVersion &e) {
+        return app.exit(e);
     } catch (const CLI::ParseError &e) {
-        std::fprintf(stderr, "vimor: %s (see vimor --help)\n", e.what());
+        // A word the program does not know explains the error best.
+        const std::string message = app.remaining().empty()
+                                        ? printable(e.what(), 200) + " (see vimor --help)"
+                                        : unexpected(app, app.remaining());
+        std::fprintf(stderr, "vimor: %s\n", message.c_str());
         return 2;
     }
     try {
+        for (const CLI::App *command : {fit_cmd, score_cmd, predict_cmd, &app}) {
+            if ((command == &app || *command) && !command->remaining().empty()) {
+                throw UsageError(unexpected(*command, command->remaining()));
+            }
+        }
         if (*fit_cmd) return fit(fit_flags, sf);
-        return score(score_flags, coef);
+        if (*score_cmd) return score(score_flags, coef);
+        return predict(predict_flags);
     } catch (const UsageError &e) {
         std::fprintf(stderr, "vimor: %s\n", e.what());
-        return 2;
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr,
+                     "vimor: out of memory: the data or the settings need more memory than the "
+                     "system grants\n");
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "vimor: %s\n", printable(e.what(), 200).c_str());
     }
+    return 2;
 }

@@ -10,7 +10,7 @@
 #include "table.h"
 
 struct ModelTerms {
-    std::string response;
+    std::string response;                 // empty when only predicting
     std::vector<std::string> regressors;  // --x, in the user's order
     std::string normalize;                // carries the scale; may also be in `regressors`
     double fixed_coef = 1.0;
@@ -21,11 +21,12 @@ struct Problem {
     std::string data;  // file the data came from
     std::string response_name;
     std::vector<std::string> names;  // K regressor names; the last is the normalized one
-    std::vector<double> response;    // N values, each 0 or 1
+    std::vector<double> response;    // N values, each 0 or 1; empty when predicting
     std::vector<double> regressors;  // N * K, column-major
     std::int32_t nobs = 0;
     std::int32_t nreg = 0;
     double fixed_coef = 1.0;
+    bool intercept = false;  // the first regressor is the constant (Intercept)
 
     const double *column(std::int32_t j) const { return regressors.data() + std::size_t(j) * nobs; }
 };
@@ -36,6 +37,16 @@ extern const char *const kInterceptName;
 // the bundled Mroz (1987) data, with the scale carried by non-wife income.
 ModelTerms default_model();
 
+// The K regressor names in the module's order: (Intercept) first when
+// asked for, the normalized column last. Throws UsageError naming the flag
+// for an empty or repeated name, a file column named like the intercept
+// together with --intercept, or fewer than two regressors.
+std::vector<std::string> regressor_names(const ModelTerms &terms);
+
+// The file columns the model reads, each with the flag that named it. On
+// the bundled data the derived columns are replaced by those they come from.
+std::vector<Wanted> wanted_columns(const ModelTerms &terms, bool bundled);
+
 // Adds the bundled data set's derived columns: nonwife_income, the family's
 // income other than the wife's earnings in thousands of dollars,
 // (fincome - hours * wage) / 1000, and experience_sq = experience^2.
@@ -44,12 +55,16 @@ void add_derived_columns(Table &table);
 // Parses --normalize COLUMN[=VALUE] into `terms`.
 void parse_normalize(const std::string &text, ModelTerms &terms);
 
-// Builds and checks the problem; throws UsageError naming the flag, or the
-// file, line and column, of the first fault.
-Problem build_problem(const Table &table, const ModelTerms &terms);
+// Builds and checks the problem from a table read with wanted_columns(),
+// moving the columns out of it to keep one copy of the data in memory.
+// Throws UsageError naming the flag, or the file, line and column, of the
+// first fault.
+Problem build_problem(Table &table, const ModelTerms &terms);
 
-// Index x_i . beta summed in the module's order, and the number of
-// observations with 1[x_i . beta >= 0] equal to y_i.
+// The index x_i . beta of each observation, summed in the module's order.
+std::vector<double> indices(const Problem &problem, const std::vector<double> &coef);
+
+// The number of observations with 1[x_i . beta >= 0] equal to y_i.
 std::int64_t correctly_classified(const Problem &problem, const std::vector<double> &coef);
 
 #endif

@@ -4,44 +4,33 @@
 
 #include <algorithm>
 
+#include "text.h"
+
 namespace {
 
 const char *status_name(std::int32_t status) {
     return status == 0 ? "converged" : status == 1 ? "evaluation limit" : "unknown";
 }
 
-std::string quoted(const std::string &s) {
-    std::string out = "\"";
-    for (const unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            out += fmt::format("\\u{:04x}", c);
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
-std::string numbers(const std::vector<double> &v) {
-    return fmt::format("[{}]", fmt::join(v, ", "));
-}
-
-std::size_t name_width(const Problem &problem) {
+std::string coefficient_table(const Problem &problem, const std::vector<double> &coef,
+                              const std::vector<TableColumn> &extra) {
+    std::vector<std::string> names;
     std::size_t w = 9;  // "regressor"
-    for (const auto &name : problem.names) w = std::max(w, name.size());
-    return w;
-}
-
-std::string coefficient_table(const Problem &problem, const std::vector<double> &coef) {
-    const std::size_t w = name_width(problem);
-    std::string out = fmt::format("  {:<{}}  coefficient\n", "regressor", w);
-    for (std::size_t j = 0; j < coef.size(); ++j) {
-        out += fmt::format("  {:<{}}  {}\n", problem.names[j], w, coef[j]);
+    for (const auto &name : problem.names) {
+        names.push_back(printable(name));
+        w = std::max(w, names.back().size());
     }
-    out += fmt::format("  {:<{}}  {}  (normalized)\n", problem.names.back(), w, problem.fixed_coef);
+    std::string out = fmt::format("  {:<{}}  {:>13}", "regressor", w, "coefficient");
+    for (const TableColumn &c : extra) out += "  " + c.title;
+    out += "\n";
+    for (std::size_t j = 0; j < names.size(); ++j) {
+        const bool normalized = j == coef.size();
+        out += fmt::format("  {:<{}}  {:>13.7g}", names[j], w,
+                           normalized ? problem.fixed_coef : coef[j]);
+        for (const TableColumn &c : extra) out += fmt::format("  {:<{}}", c.cells[j], c.title.size());
+        if (normalized) out += "  (normalized)";
+        out += "\n";
+    }
     return out;
 }
 
@@ -50,7 +39,7 @@ std::string regressors_json(const Problem &problem, const std::vector<double> &c
     for (std::size_t j = 0; j < problem.names.size(); ++j) {
         const bool normalized = j == coef.size();
         out += fmt::format("{}{{\"name\": {}, \"coefficient\": {}, \"normalized\": {}}}",
-                           j ? ", " : "", quoted(problem.names[j]),
+                           j ? ", " : "", json_string(problem.names[j]),
                            normalized ? problem.fixed_coef : coef[j], normalized);
     }
     return out + "]";
@@ -58,97 +47,155 @@ std::string regressors_json(const Problem &problem, const std::vector<double> &c
 
 std::string header(const char *command, const Problem &problem, double quantile) {
     return fmt::format("vimor {}: {}, {} observations, response {}, quantile {}\n\n", command,
-                       problem.data, problem.nobs, problem.response_name, quantile);
+                       printable(problem.data), problem.nobs, printable(problem.response_name),
+                       quantile);
 }
 
-std::string classified(const Problem &problem, std::int64_t correct) {
-    return fmt::format("{:.4f} ({} of {})", static_cast<double>(correct) / problem.nobs, correct,
-                       problem.nobs);
+std::string accuracy_text(const Problem &problem, std::int64_t correct) {
+    return fmt::format("{:.4f} ({} of {} correct)", static_cast<double>(correct) / problem.nobs,
+                       correct, problem.nobs);
+}
+
+void add_fit_measures(JsonObject &o, const Problem &problem, const Evaluation &at) {
+    o.add("objective", fmt::format("{}", at.objective));
+    o.add("accuracy", fmt::format("{}", static_cast<double>(at.correct) / problem.nobs));
+    o.add("correct", fmt::format("{}", at.correct));
+}
+
+// What predict and score need to rebuild the model on other data.
+std::string model_json(const FitReport &r) {
+    JsonObject m;
+    m.add("response", json_string(r.terms.response));
+    std::string names = "[";
+    for (std::size_t j = 0; j < r.terms.regressors.size(); ++j) {
+        names += (j ? ", " : "") + json_string(r.terms.regressors[j]);
+    }
+    m.add("x", names + "]");
+    m.add("normalize", json_string(r.terms.normalize));
+    m.add("fixed_coef", fmt::format("{}", r.terms.fixed_coef));
+    m.add("intercept", r.terms.intercept ? "true" : "false");
+    m.add("quantile", fmt::format("{}", r.settings.quantile));
+    m.add("maximize", r.settings.maximize ? "true" : "false");
+    return m.str(1);
 }
 
 }  // namespace
 
-std::string fit_text(const Problem &problem, const Settings &settings, const Fit &fit,
-                     const Evaluation &best, const std::string &module_path) {
-    std::string out = header("fit", problem, settings.quantile);
-    out += coefficient_table(problem, best.coef);
-    std::int32_t converged = 0;
-    for (const auto &r : fit.restarts) converged += r.status == 0;
-    out += fmt::format("\n  {:<22} {}\n",
-                       settings.maximize ? "objective (maximized)" : "objective (minimized)",
-                       best.objective);
-    out += fmt::format("  {:<22} {}\n", "correctly classified", classified(problem, best.correct));
-    out += fmt::format(
-        "  {:<22} {} of {} reached the best value (restart {}); "
-        "{} converged, {} hit the evaluation limit\n",
-        "restarts", fit.reached, fit.restarts.size(), fit.best + 1, converged,
-        fit.restarts.size() - converged);
-    out += fmt::format("  {:<22} {} in {:.2f} s ({})\n\n", "evaluations", fit.evals, fit.seconds,
-                       module_path);
+std::string JsonObject::str(int indent) const {
+    const std::string pad(2 * (indent + 1), ' ');
+    std::string out = "{\n";
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        out += pad + json_string(members[i].first) + ": " + members[i].second;
+        out += i + 1 < members.size() ? ",\n" : "\n";
+    }
+    return out + std::string(2 * indent, ' ') + "}";
+}
+
+std::string json_string(const std::string &text) {
+    std::string out = "\"";
+    for (const char c : printable(text)) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string json_numbers(const std::vector<double> &v) {
+    return fmt::format("[{}]", fmt::join(v, ", "));
+}
+
+std::string fit_text(const FitReport &r, bool verbose) {
+    const Problem &problem = r.problem;
+    const Fit &fit = r.fit;
+    std::string out = header("fit", problem, r.settings.quantile);
+    out += coefficient_table(problem, r.best.coef, r.columns);
+    std::size_t converged = 0;
+    for (const auto &x : fit.restarts) converged += x.status == 0;
+    out += fmt::format("\n  {:<22} {:.7g}\n",
+                       r.settings.maximize ? "objective (maximized)" : "objective (minimized)",
+                       r.best.objective);
+    out += fmt::format("  {:<22} {}\n", "accuracy", accuracy_text(problem, r.best.correct));
+    out += fmt::format("  {:<22} {} of {} reached the best value; {} converged", "restarts",
+                       fit.reached, fit.restarts.size(), converged);
+    if (converged < fit.restarts.size()) {
+        out += fmt::format(", {} hit the evaluation limit", fit.restarts.size() - converged);
+    }
+    out += "\n";
+    if (!verbose) return out;
+    out += fmt::format("  {:<22} {} in {:.2f} s ({})\n", "evaluations", fit.evals, fit.seconds,
+                       printable(r.module_path));
+    out += fmt::format("  {:<22} restart {}\n\n", "best", fit.best + 1);
     out += "  restart  seed1  seed2  objective               status            evaluations\n";
-    for (std::size_t r = 0; r < fit.restarts.size(); ++r) {
-        const Restart &x = fit.restarts[r];
-        out += fmt::format("  {:>7}  {:>5}  {:>5}  {:<22}  {:<16}  {:>11}\n", r + 1, x.seed1,
+    for (std::size_t i = 0; i < fit.restarts.size(); ++i) {
+        const Restart &x = fit.restarts[i];
+        out += fmt::format("  {:>7}  {:>5}  {:>5}  {:<22}  {:<16}  {:>11}\n", i + 1, x.seed1,
                            x.seed2, x.value, status_name(x.status), x.evals);
     }
     return out;
 }
 
-std::string fit_json(const Problem &problem, const Settings &settings, const Fit &fit,
-                     const Evaluation &best, const std::string &module_path) {
-    std::string restarts;
-    for (std::size_t r = 0; r < fit.restarts.size(); ++r) {
-        const Restart &x = fit.restarts[r];
+JsonObject fit_json(const FitReport &r) {
+    const Problem &problem = r.problem;
+    const Settings &settings = r.settings;
+    const Fit &fit = r.fit;
+    std::string restarts = "[";
+    for (std::size_t i = 0; i < fit.restarts.size(); ++i) {
+        const Restart &x = fit.restarts[i];
         restarts += fmt::format(
             "{}\n    {{\"seed1\": {}, \"seed2\": {}, \"objective\": {}, \"status\": {}, "
-            "\"status_name\": {}, \"coefficients\": {}, \"evaluations\": {}, \"accepted\": {}, "
-            "\"out_of_bounds\": {}, \"final_temperature\": {}}}",
-            r ? "," : "", x.seed1, x.seed2, x.value, x.status, quoted(status_name(x.status)),
-            numbers(x.best), x.evals, x.accepted, x.out_of_bounds, x.temperature);
+            "\"status_name\": \"{}\", \"coefficients\": {}, \"evaluations\": {}, "
+            "\"accepted\": {}, \"out_of_bounds\": {}, \"final_temperature\": {}}}",
+            i ? "," : "", x.seed1, x.seed2, x.value, x.status, status_name(x.status),
+            json_numbers(x.best), x.evals, x.accepted, x.out_of_bounds, x.temperature);
     }
-    std::string out = "{\n";
-    out += fmt::format("  \"command\": \"fit\",\n  \"data\": {},\n  \"observations\": {},\n",
-                       quoted(problem.data), problem.nobs);
-    out += fmt::format("  \"response\": {},\n  \"quantile\": {},\n  \"maximize\": {},\n",
-                       quoted(problem.response_name), settings.quantile, settings.maximize);
-    out += fmt::format("  \"regressors\": {},\n", regressors_json(problem, best.coef));
-    out += fmt::format("  \"objective\": {},\n", best.objective);
-    out += fmt::format("  \"correctly_classified\": {{\"count\": {}, \"share\": {}}},\n",
-                       best.correct, static_cast<double>(best.correct) / problem.nobs);
-    out += fmt::format("  \"best_restart\": {},\n  \"reached_best\": {},\n", fit.best + 1,
-                       fit.reached);
-    out += fmt::format("  \"evaluations\": {},\n  \"wall_seconds\": {},\n", fit.evals, fit.seconds);
-    out += fmt::format("  \"module\": {},\n", quoted(module_path));
-    out += fmt::format(
-        "  \"settings\": {{\"lower\": {}, \"upper\": {}, \"start\": {}, \"step\": {}, "
-        "\"step_gain\": {}, \"temperature\": {}, \"cooling\": {}, \"tolerance\": {}, "
-        "\"sweeps\": {}, \"adjustments\": {}, \"history_len\": {}, \"max_evals\": {}, "
-        "\"restarts\": {}, \"seed\": {}, \"seed2\": {}}},\n",
-        numbers(settings.lower), numbers(settings.upper), numbers(settings.start),
-        numbers(settings.step), numbers(settings.step_gain), settings.temperature, settings.cooling,
-        settings.tolerance, settings.sweeps, settings.adjustments, settings.history_len,
-        settings.max_evals, settings.restarts, settings.seed, settings.seed2);
-    out += fmt::format("  \"restarts\": [{}\n  ]\n}}\n", restarts);
-    return out;
+    restarts += "\n  ]";
+    JsonObject o;
+    o.add("command", "\"fit\"");
+    o.add("data", json_string(problem.data));
+    o.add("observations", fmt::format("{}", problem.nobs));
+    o.add("response", json_string(problem.response_name));
+    o.add("quantile", fmt::format("{}", settings.quantile));
+    o.add("maximize", settings.maximize ? "true" : "false");
+    o.add("model", model_json(r));
+    o.add("regressors", regressors_json(problem, r.best.coef));
+    add_fit_measures(o, problem, r.best);
+    o.add("best_restart", fmt::format("{}", fit.best + 1));
+    o.add("reached_best", fmt::format("{}", fit.reached));
+    o.add("evaluations", fmt::format("{}", fit.evals));
+    o.add("wall_seconds", fmt::format("{}", fit.seconds));
+    o.add("module", json_string(r.module_path));
+    o.add("settings",
+          fmt::format("{{\"lower\": {}, \"upper\": {}, \"start\": {}, \"step\": {}, "
+                      "\"step_gain\": {}, \"temperature\": {}, \"cooling\": {}, "
+                      "\"tolerance\": {}, \"sweeps\": {}, \"adjustments\": {}, "
+                      "\"history_len\": {}, \"max_evals\": {}, \"restarts\": {}, \"seed\": {}, "
+                      "\"seed2\": {}}}",
+                      json_numbers(settings.lower), json_numbers(settings.upper),
+                      json_numbers(settings.start), json_numbers(settings.step),
+                      json_numbers(settings.step_gain), settings.temperature, settings.cooling,
+                      settings.tolerance, settings.sweeps, settings.adjustments,
+                      settings.history_len, settings.max_evals, settings.restarts, settings.seed,
+                      settings.seed2));
+    o.add("restarts", restarts);
+    return o;
 }
 
 std::string score_text(const Problem &problem, double quantile, const Evaluation &at) {
     std::string out = header("score", problem, quantile);
-    out += coefficient_table(problem, at.coef);
-    out += fmt::format("\n  {:<22} {}\n", "objective", at.objective);
-    out += fmt::format("  {:<22} {}\n", "correctly classified", classified(problem, at.correct));
+    out += coefficient_table(problem, at.coef, {});
+    out += fmt::format("\n  {:<22} {:.7g}\n", "objective", at.objective);
+    out += fmt::format("  {:<22} {}\n", "accuracy", accuracy_text(problem, at.correct));
     return out;
 }
 
-std::string score_json(const Problem &problem, double quantile, const Evaluation &at) {
-    std::string out = "{\n";
-    out += fmt::format("  \"command\": \"score\",\n  \"data\": {},\n  \"observations\": {},\n",
-                       quoted(problem.data), problem.nobs);
-    out += fmt::format("  \"response\": {},\n  \"quantile\": {},\n", quoted(problem.response_name),
-                       quantile);
-    out += fmt::format("  \"regressors\": {},\n", regressors_json(problem, at.coef));
-    out += fmt::format("  \"objective\": {},\n", at.objective);
-    out += fmt::format("  \"correctly_classified\": {{\"count\": {}, \"share\": {}}}\n}}\n",
-                       at.correct, static_cast<double>(at.correct) / problem.nobs);
-    return out;
+JsonObject score_json(const Problem &problem, double quantile, const Evaluation &at) {
+    JsonObject o;
+    o.add("command", "\"score\"");
+    o.add("data", json_string(problem.data));
+    o.add("observations", fmt::format("{}", problem.nobs));
+    o.add("response", json_string(problem.response_name));
+    o.add("quantile", fmt::format("{}", quantile));
+    o.add("regressors", regressors_json(problem, at.coef));
+    add_fit_measures(o, problem, at);
+    return o;
 }

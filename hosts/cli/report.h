@@ -1,11 +1,12 @@
-// What the host prints: a table for people, JSON for scripts. Numbers are
-// printed in the shortest form that reads back as the same double, so a
-// printed coefficient scores exactly as the fit did.
+// What the host prints: a compact table for people (about 7 significant
+// digits), JSON for scripts and for saving a model (every number in the
+// shortest form that reads back as the same double).
 #ifndef VIMOR_CLI_REPORT_H
 #define VIMOR_CLI_REPORT_H
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model.h"
@@ -17,11 +18,36 @@ struct Evaluation {
     std::int64_t correct = 0;
 };
 
-std::string fit_text(const Problem &problem, const Settings &settings, const Fit &fit,
-                     const Evaluation &best, const std::string &module_path);
-std::string fit_json(const Problem &problem, const Settings &settings, const Fit &fit,
-                     const Evaluation &best, const std::string &module_path);
+// A JSON object written in the order its members are added; values are
+// already JSON text. Other features add their own members before printing.
+struct JsonObject {
+    std::vector<std::pair<std::string, std::string>> members;
+    void add(const std::string &key, const std::string &json) { members.emplace_back(key, json); }
+    std::string str(int indent = 0) const;
+};
+std::string json_string(const std::string &text);  // printable(text), quoted and escaped
+std::string json_numbers(const std::vector<double> &values);
+
+// An extra column of the coefficient table: one cell per regressor (the
+// normalized one included), under `title`.
+struct TableColumn {
+    std::string title;
+    std::vector<std::string> cells;
+};
+
+struct FitReport {
+    const Problem &problem;
+    const ModelTerms &terms;
+    const Settings &settings;
+    const Fit &fit;
+    const Evaluation &best;
+    std::string module_path;
+    std::vector<TableColumn> columns;  // beside the coefficients
+};
+
+std::string fit_text(const FitReport &r, bool verbose);
+JsonObject fit_json(const FitReport &r);
 std::string score_text(const Problem &problem, double quantile, const Evaluation &at);
-std::string score_json(const Problem &problem, double quantile, const Evaluation &at);
+JsonObject score_json(const Problem &problem, double quantile, const Evaluation &at);
 
 #endif

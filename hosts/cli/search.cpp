@@ -13,6 +13,7 @@
 
 #include "defaults.h"
 #include "error.h"
+#include "text.h"
 
 namespace {
 
@@ -20,10 +21,12 @@ namespace {
 constexpr std::int32_t kSeed1Streams = 31329;
 constexpr std::int32_t kSeed2Streams = 30082;
 
-double parse_real(const std::string &flag, const std::string &text) {
+double parse_real(const std::string &flag, const std::string &raw) {
+    const std::string text = trimmed(raw);
     double value = 0;
-    if (!parse_number(text, value)) {
-        throw UsageError(flag + ": '" + text + "' is not a finite number");
+    const char *why = nullptr;
+    if (!parse_number(text.data(), text.data() + text.size(), value, why)) {
+        throw UsageError(flag + ": " + quote(text) + " " + why);
     }
     return value;
 }
@@ -34,7 +37,7 @@ std::int32_t parse_int(const std::string &flag, const std::string &text, long lo
     std::size_t digits = text.size() > 0 && (text[0] == '-' || text[0] == '+') ? 1 : 0;
     bool ok = digits < text.size() && text.size() - digits <= 18;
     for (std::size_t i = digits; ok && i < text.size(); ++i) ok = text[i] >= '0' && text[i] <= '9';
-    if (!ok) throw UsageError(flag + ": '" + text + "' is not a whole number");
+    if (!ok) throw UsageError(flag + ": " + quote(text) + " is not a whole number");
     const long long value = std::strtoll(text.c_str(), nullptr, 10);
     if (value < lo || value > hi) {
         throw UsageError(fmt::format("{}: {} is outside {}..{}", flag, value, lo, hi));
@@ -62,12 +65,57 @@ bool is_constant(const double *x, std::int32_t n) {
     return true;
 }
 
+[[noreturn]] void refuse_box(const std::string &column, const std::string &why) {
+    throw UsageError("--lower/--upper: the default box needs the standard deviation of column " +
+                     quote(column) + ", which " + why +
+                     "; rescale the column or give --lower and --upper");
+}
+
+// Centred on 0, its half-width the change in coefficient j that moves the
+// index as much as box_scale standard deviations of the normalized term. A
+// constant column (the intercept) is measured against the normalized term's
+// mean plus one standard deviation instead.
+void default_box(const Problem &problem, double box_scale, std::vector<double> &lower,
+                 std::vector<double> &upper) {
+    const std::int32_t n = problem.nobs;
+    const std::int32_t nfree = problem.nreg - 1;
+    double mean_k = 0, sd_k = 0;
+    moments(problem.column(nfree), n, mean_k, sd_k);
+    if (!std::isfinite(sd_k) || !std::isfinite(mean_k)) {
+        refuse_box(problem.names[nfree], "is not finite (the values are too large)");
+    }
+    const double scale = box_scale * std::fabs(problem.fixed_coef);
+    for (std::int32_t j = 0; j < nfree; ++j) {
+        const double *x = problem.column(j);
+        double half = 0;
+        if (is_constant(x, n)) {
+            half = scale * (std::fabs(mean_k) + sd_k) / std::fabs(x[0]);
+        } else {
+            double mean_j = 0, sd_j = 0;
+            moments(x, n, mean_j, sd_j);
+            if (!std::isfinite(sd_j)) {
+                refuse_box(problem.names[j], "is not finite (the values are too large)");
+            }
+            if (sd_j == 0.0) refuse_box(problem.names[j], "is zero (the values are too close)");
+            half = scale * sd_k / sd_j;
+        }
+        if (!std::isfinite(half) || half == 0.0) {
+            throw UsageError(fmt::format(
+                "--lower/--upper: the default box for {} has half-width {}; the columns' "
+                "scales are too far apart: rescale them or give --lower and --upper",
+                quote(problem.names[j]), half));
+        }
+        lower[j] = -half;
+        upper[j] = half;
+    }
+}
+
 }  // namespace
 
 double parse_quantile(const std::string &text) {
     if (text.empty()) return defaults::quantile;
     const double q = parse_real("--quantile", text);
-    if (!(q > 0.0 && q < 1.0)) throw UsageError("--quantile: " + text + " is outside (0, 1)");
+    if (!(q > 0.0 && q < 1.0)) throw UsageError("--quantile: " + quote(text) + " is outside (0, 1)");
     return q;
 }
 
@@ -77,7 +125,7 @@ std::vector<double> parse_list(const std::string &flag, const std::string &text,
     std::size_t pos = 0;
     for (;;) {
         const std::size_t comma = text.find(',', pos);
-        values.push_back(parse_real(flag, text.substr(pos, comma - pos)));
+        values.push_back(parse_real(flag, text.substr(pos, comma - pos)));  // trims
         if (comma == std::string::npos) break;
         pos = comma + 1;
     }
@@ -97,26 +145,11 @@ Settings resolve_settings(const SearchFlags &flags, double quantile, const Probl
     const std::int32_t nfree = problem.nreg - 1;
     const std::vector<std::string> free_names(problem.names.begin(), problem.names.end() - 1);
 
-    // Default box: centred on 0, its half-width the change in coefficient j
-    // that moves the index as much as box_scale standard deviations of the
-    // normalized term. A constant column (the intercept) is measured against
-    // the normalized term's mean plus one standard deviation instead.
     const double box_scale =
         flags.box_scale.empty() ? defaults::box_scale : parse_real("--box-scale", flags.box_scale);
     if (!(box_scale > 0.0)) throw UsageError("--box-scale: must be positive");
-    double mean_k = 0, sd_k = 0;
-    moments(problem.column(nfree), n, mean_k, sd_k);
-    const double scale = box_scale * std::fabs(problem.fixed_coef);
     std::vector<double> lower(nfree), upper(nfree);
-    for (std::int32_t j = 0; j < nfree; ++j) {
-        const double *x = problem.column(j);
-        double mean_j = 0, sd_j = 0;
-        moments(x, n, mean_j, sd_j);
-        const double half = is_constant(x, n) ? scale * (std::fabs(mean_k) + sd_k) / std::fabs(x[0])
-                                              : scale * sd_k / sd_j;
-        lower[j] = -half;
-        upper[j] = half;
-    }
+    if (flags.lower.empty() || flags.upper.empty()) default_box(problem, box_scale, lower, upper);
     s.lower = flags.lower.empty() ? lower : parse_list("--lower", flags.lower, free_names, false);
     s.upper = flags.upper.empty() ? upper : parse_list("--upper", flags.upper, free_names, false);
     for (std::int32_t j = 0; j < nfree; ++j) {

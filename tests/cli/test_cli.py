@@ -10,7 +10,7 @@ import unittest
 
 CLI = os.environ.get("VIMOR_CLI", "vimor")
 DATA = os.environ.get("VIMOR_DATA", "../../data/mroz_psid1976.csv")
-DEFAULT_NAMES = ["(intercept)", "education", "experience", "experience_sq", "age",
+DEFAULT_NAMES = ["(Intercept)", "education", "experience", "experience_sq", "age",
                  "youngkids", "oldkids", "nonwife_income"]
 
 
@@ -28,6 +28,29 @@ def run_json(*args):
     if p.returncode != 0:
         raise AssertionError(f"vimor {' '.join(args)} failed: {p.stderr}")
     return json.loads(p.stdout, parse_float=str, parse_int=str)
+
+
+def sanitized():
+    """Whether the program under test is built with a sanitizer."""
+    try:
+        with open(CLI, "rb") as f:
+            program = f.read()
+    except OSError:  # a bare name, found on PATH
+        return False
+    return b"__asan_init" in program or b"__tsan_init" in program
+
+
+def assert_refused(test, args, *fragments, env=None):
+    """One line on stderr, starting "vimor: ", holding each fragment; exit 2."""
+    p = run(*args, env=env)
+    shown = f"{args}: {p.stdout[:1000]}{p.stderr[:1000]}"  # a long cell stays out of the log
+    test.assertEqual(p.returncode, 2, shown)
+    test.assertEqual(p.stdout, "", shown)
+    test.assertTrue(p.stderr.startswith("vimor: "), shown)
+    test.assertEqual(p.stderr.count("\n"), 1, shown)
+    for fragment in fragments:
+        test.assertIn(fragment, p.stderr, shown)
+    return p.stderr
 
 
 def free_coefs(result):
@@ -83,18 +106,25 @@ class ScoreMatchesFit(unittest.TestCase):
         fit = run_json("fit", "--restarts", "2", "--seed", "123")
         score = run_json("score", "--coef", ",".join(free_coefs(fit)))
         self.assertEqual(score["objective"], fit["objective"])
-        self.assertEqual(score["correctly_classified"], fit["correctly_classified"])
+        self.assertEqual(score["accuracy"], fit["accuracy"])
+        self.assertEqual(score["correct"], fit["correct"])
 
-    def test_table_coefficients_score_to_the_fit_objective(self):
-        p = run("fit", "--restarts", "2", "--seed", "9")
+    def test_table_shows_the_json_numbers_to_seven_digits(self):
+        args = ("fit", "--restarts", "2", "--seed", "9")
+        p = run(*args)
         self.assertEqual(p.returncode, 0, p.stderr)
-        coefs = re.findall(r"^  (\S+) +(\S+)$", p.stdout, re.M)
-        coefs = [value for name, value in coefs if name in DEFAULT_NAMES]
-        self.assertEqual(len(coefs), 7)
-        objective = re.search(r"objective \(maximized\) +(\S+)", p.stdout).group(1)
-        s = run("score", "--coef", ",".join(coefs))
-        self.assertEqual(s.returncode, 0, s.stderr)
-        self.assertEqual(re.search(r"objective +(\S+)", s.stdout).group(1), objective)
+        table = dict(re.findall(r"^  (\S+) +(\S+)(?:  \(normalized\))?$", p.stdout, re.M))
+        result = run_json(*args)
+        for r in result["regressors"]:
+            self.assertEqual(table[r["name"]], f'{float(r["coefficient"]):.7g}', r["name"])
+        self.assertRegex(p.stdout, r"objective \(maximized\) +" +
+                         re.escape(f'{float(result["objective"]):.7g}') + "\n")
+        self.assertIn(f'({result["correct"]} of 753 correct)', p.stdout)
+        self.assertRegex(p.stdout, r"restarts +\d of 2 reached the best value")
+        self.assertNotIn("seed1", p.stdout)  # the restart table is behind --verbose
+        verbose = run(*args, "--verbose")
+        self.assertEqual(len(re.findall(r"^ +[12] +\d+ +\d+ +0\.\d+ +converged", verbose.stdout,
+                                        re.M)), 2, verbose.stdout)
 
     def test_score_agrees_with_an_independent_computation(self):
         # The objective summed here in the module's order, from the CSV itself:
@@ -135,7 +165,8 @@ class Json(unittest.TestCase):
         self.assertEqual(best["coefficients"], [r["coefficient"] for r in result["regressors"][:7]])
         self.assertEqual(result["evaluations"], sum(r["evaluations"] for r in result["restarts"]))
         # With 0/1 responses at the median, S = (2 * correct - N) / (2N).
-        correct = result["correctly_classified"]["count"]
+        correct = result["correct"]
+        self.assertEqual(result["accuracy"], correct / 753)
         self.assertAlmostEqual(result["objective"], (2 * correct - 753) / (2 * 753), places=12)
         self.assertLessEqual(set(("temperature", "cooling", "tolerance", "lower", "upper")),
                              set(result["settings"]))
@@ -177,7 +208,8 @@ class Separation(unittest.TestCase):
                               "--intercept", "--quantile", quantile, "--restarts", "2")
             self.assertAlmostEqual(float(result["objective"]), (n1 * a + (n - n1) * (1 - a)) / n,
                                    delta=1e-12)
-            self.assertEqual(result["correctly_classified"]["count"], str(n))
+            self.assertEqual(result["correct"], str(n))
+            self.assertEqual(result["accuracy"], "1")
 
     def test_minimize_reaches_the_minimum(self):
         files = Files(self)
@@ -187,7 +219,7 @@ class Separation(unittest.TestCase):
         result = run_json("fit", path, "--y", "y", "--x", "x1", "--normalize", "x2=-1",
                           "--intercept", "--minimize", "--restarts", "2")
         self.assertAlmostEqual(float(result["objective"]), -0.5, delta=1e-12)
-        self.assertEqual(result["correctly_classified"]["count"], "0")
+        self.assertEqual(result["correct"], "0")
 
 
 class CsvReader(unittest.TestCase):
@@ -205,6 +237,11 @@ class CsvReader(unittest.TestCase):
             "blank.csv": ("\ny,x1,x2\n\n1,0.5,2\n  \n0,-1,3\n1,2,-1\n\n0,-0.25,-2\n\n", "\n"),
             "quoted.csv": ('"y","x1","x2"\n"1",0.5,"2"\n0,"-1",3\n1,2,-1\n0,-0.25,"-2"\n', "\n"),
             "bom.csv": ("\ufeff" + self.PLAIN, "\n"),
+            # Unquoted lines are split by the host, quoted ones by libcsv: both
+            # trim spaces and tabs around a field alike.
+            "spaces.csv": ("y , x1,\tx2\n 1,0.5 ,2\t\n0\t,  -1,3\n\t1 , 2 , -1 \n0,-0.25,-2\n", "\n"),
+            "mixed.csv": ('y,x1,x2\n"1" , 0.5,2\n0,-1, 3\n1,"2",-1\n0,-0.25 , "-2"\n', "\n"),
+            "cr.csv": (self.PLAIN, "\r"),
             "extra.csv": ('y,x1,name,x2\n1,0.5,"Smith, J.",2\n0,-1,"say ""hi""",3\n'
                           '1,2,"two\nlines",-1\n0,-0.25,,-2\n', "\n"),
         }
@@ -225,13 +262,7 @@ class BadInput(unittest.TestCase):
         return [path or self.good, "--y", "y", "--x", "x1", "--normalize", "x2"]
 
     def refuse(self, args, *fragments, env=None):
-        p = run(*args, env=env)
-        self.assertEqual(p.returncode, 2, f"{args}: {p.stdout}{p.stderr}")
-        self.assertEqual(p.stdout, "", args)
-        self.assertTrue(p.stderr.startswith("vimor: "), p.stderr)
-        self.assertEqual(p.stderr.count("\n"), 1, p.stderr)
-        for fragment in fragments:
-            self.assertIn(fragment, p.stderr, args)
+        assert_refused(self, args, *fragments, env=env)
 
     def bad_file(self, text):
         path = self.files.write("bad.csv", text)

@@ -1,0 +1,62 @@
+"""The README's first session, run as written after installing into a fresh
+prefix: the installed vimor finds its module in lib/ and its data in
+share/vimor/, and a saved fit drives predict and score."""
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+from test_cli import sanitized
+
+BUILD = os.environ.get("VIMOR_BUILD_DIR", "../../build")
+README = os.environ.get("VIMOR_README", "../../README.md")
+
+
+def session_commands():
+    """The README's indented `vimor ...` lines under "Install and a first session"."""
+    with open(README) as f:
+        text = f.read()
+    section = text.split("### Install and a first session", 1)[1].split("\n### ", 1)[0]
+    return [line.strip() for line in section.splitlines() if line.startswith("    vimor ")]
+
+
+class Installed(unittest.TestCase):
+    # The session's default fit takes minutes in an unoptimised sanitized
+    # build, and such a build is not one to install.
+    @unittest.skipIf(sanitized(), "a sanitized build")
+    def test_readme_session_runs_after_install(self):
+        home = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, home)
+        prefix = os.path.join(home, ".local")
+        p = subprocess.run(["cmake", "--install", BUILD, "--prefix", prefix],
+                           capture_output=True, text=True, timeout=120)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        for part in ("bin/vimor", "lib/libvimor.so", "include/vimor.h",
+                     "share/vimor/mroz_psid1976.csv"):
+            self.assertTrue(os.path.exists(os.path.join(prefix, part)), part)
+        env = {k: v for k, v in os.environ.items() if k != "VIMOR_LIBRARY"}
+        env.update(HOME=home, PATH=os.path.join(prefix, "bin") + ":" + env["PATH"])
+        commands = session_commands()
+        self.assertGreaterEqual(len(commands), 4)
+        outputs = []
+        for command in commands:
+            p = subprocess.run(["bash", "-c", command], cwd=home, env=env, capture_output=True,
+                               text=True, timeout=240)
+            self.assertEqual(p.returncode, 0, f"{command}: {p.stderr}")
+            outputs.append(p.stdout)
+        # The default model read the installed data through the installed module.
+        with open(os.path.join(home, "fit.json")) as f:
+            saved = f.read()
+        self.assertIn(os.path.join(prefix, "share/vimor/mroz_psid1976.csv"), saved)
+        if "LD_LIBRARY_PATH" not in env:  # a sanitized build's tests point it elsewhere
+            self.assertIn(os.path.join(prefix, "bin/../lib/libvimor.so"), saved)
+        with open(os.path.join(home, "predictions.csv")) as f:
+            self.assertEqual(sum(1 for _ in f), 754)
+        self.assertTrue(any(re.search(r"accuracy +0\.\d+ \(\d+ of 753 correct\)", out)
+                            for out in outputs))
+
+
+if __name__ == "__main__":
+    unittest.main()

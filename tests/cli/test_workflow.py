@@ -1,0 +1,207 @@
+"""The command line as a workflow: fit and save a model, predict and score new
+data with it; standard input and --output; warnings and progress on stderr;
+the messages for flags it does not know."""
+import csv
+import io
+import json
+import os
+import pty
+import re
+import subprocess
+import unittest
+
+from test_cli import CLI, Files, run
+
+SEPARABLE_BUT_NOISY = [  # y, a, b, c
+    (1, 1.0, 2.0, 1.5), (0, 2.0, 1.0, 3.2), (1, 3.0, 1.0, 2.1), (0, 1.0, 1.0, 5.7),
+    (1, 2.0, 2.0, 0.3), (0, -1.0, 0.5, 1.1), (1, 0.5, 2.5, -0.4), (0, 1.5, -1.0, 2.2),
+    (1, -0.5, 3.0, 0.9), (0, 2.5, 0.0, 4.4), (1, 0.0, 1.5, -1.3), (0, -2.0, 2.0, 0.7),
+]
+
+
+def write_data(files, name, rows, header=("y", "a", "b", "c")):
+    text = ",".join(header) + "\n" + "".join(",".join(repr(v) for v in r) + "\n" for r in rows)
+    return files.write(name, text)
+
+
+class SavedModel(unittest.TestCase):
+    def setUp(self):
+        self.files = Files(self)
+        self.data = write_data(self.files, "d.csv", SEPARABLE_BUT_NOISY)
+        self.model = os.path.join(self.files.dir.name, "fit.json")
+        p = run("fit", self.data, "--y", "y", "--x", "a,b", "--normalize", "c=-1",
+                "--intercept", "--quantile", "0.4", "--restarts", "3", "--json",
+                "--output", self.model)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertEqual(p.stdout, "")
+        with open(self.model) as f:
+            self.fit = json.load(f)
+
+    def test_predict_writes_index_and_class_of_every_row(self):
+        out = os.path.join(self.files.dir.name, "pred.csv")
+        p = run("predict", self.data, "--model", self.model, "--output", out)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        with open(out, newline="") as f:
+            rows = list(csv.DictReader(f))
+        b0, ba, bb, bc = [r["coefficient"] for r in self.fit["regressors"]]
+        self.assertEqual(bc, -1)
+        self.assertEqual(len(rows), len(SEPARABLE_BUT_NOISY))
+        correct = 0
+        for (y, a, b, c), row in zip(SEPARABLE_BUT_NOISY, rows):
+            index = c * -1.0 + (b * bb + (a * ba + (1.0 * b0 + 0.0)))  # the module's order
+            self.assertEqual(float(row["index"]), index)
+            self.assertEqual(row["class"], "1" if index >= 0 else "0")
+            correct += int(row["class"]) == y
+        self.assertEqual(correct, self.fit["correct"])
+
+    def test_predict_needs_no_response_and_checks_columns(self):
+        no_y = write_data(self.files, "new.csv", [r[1:] for r in SEPARABLE_BUT_NOISY[:3]],
+                          header=("a", "b", "c"))
+        p = run("predict", no_y, "--model", self.model)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertEqual(p.stdout.splitlines()[0], "index,class")
+        self.assertEqual(len(p.stdout.splitlines()), 4)
+        missing = write_data(self.files, "nob.csv", [(1, 2.0, 3.0)], header=("y", "a", "c"))
+        p = run("predict", missing, "--model", self.model)
+        self.assertEqual(p.returncode, 2)
+        self.assertIn("--model", p.stderr)
+        self.assertIn("no column 'b'", p.stderr)
+
+    def test_score_with_the_model_gives_the_fit_objective(self):
+        p = run("score", self.data, "--model", self.model, "--json")
+        self.assertEqual(p.returncode, 0, p.stderr)
+        score = json.loads(p.stdout)
+        self.assertEqual(score["objective"], self.fit["objective"])
+        self.assertEqual(score["correct"], self.fit["correct"])
+        self.assertEqual(score["quantile"], 0.4)
+        text = run("score", self.data, "--model", self.model).stdout
+        self.assertRegex(text, r"objective +\S+\n  accuracy +\S+ \(\d+ of 12 correct\)")
+
+    def test_model_flags_are_refused_beside_a_model(self):
+        p = run("score", self.data, "--model", self.model, "--quantile", "0.5")
+        self.assertEqual(p.returncode, 2)
+        self.assertIn("--quantile", p.stderr)
+        broken = self.files.write("broken.json", '{"command": "fit"}')
+        p = run("predict", self.data, "--model", broken)
+        self.assertEqual(p.returncode, 2)
+        self.assertIn("--model", p.stderr)
+
+
+class StreamsAndFlags(unittest.TestCase):
+    def test_standard_input_reads_as_the_file(self):
+        files = Files(self)
+        path = write_data(files, "d.csv", SEPARABLE_BUT_NOISY)
+        args = ["--y", "y", "--x", "a,b", "--normalize", "c", "--coef", "0.5,-1", "--json"]
+        from_file = json.loads(run("score", path, *args).stdout)
+        with open(path) as f:
+            p = subprocess.run([CLI, "score", "-", *args], stdin=f, capture_output=True,
+                               text=True, timeout=60)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        from_stdin = json.loads(p.stdout)
+        self.assertEqual(from_stdin["objective"], from_file["objective"])
+        self.assertEqual(from_stdin["data"], "(standard input)")
+
+    def test_version(self):
+        p = run("--version")
+        self.assertEqual(p.returncode, 0)
+        self.assertRegex(p.stdout, r"^vimor \d+\.\d+\.\d+\n$")
+
+    def test_unknown_flag_is_named_with_help_and_a_suggestion(self):
+        p = run("fit", "--restrats", "3")
+        self.assertEqual(p.returncode, 2)
+        self.assertEqual(p.stderr.count("\n"), 1)
+        self.assertIn("'--restrats'", p.stderr)
+        self.assertIn("vimor fit --help", p.stderr)
+        self.assertIn("did you mean --restarts?", p.stderr)
+        p = run("score", "--zzzzzz")
+        self.assertIn("'--zzzzzz'", p.stderr)
+        self.assertNotIn("did you mean", p.stderr)
+        p = run("--verzion")
+        self.assertEqual(p.returncode, 2)
+        self.assertEqual(p.stderr, "vimor: unknown flag '--verzion' (see vimor --help); "
+                                   "did you mean --version?\n")
+
+    def test_output_to_an_unwritable_place_is_refused(self):
+        p = run("fit", "--restarts", "1", "--max-evals", "100", "--output", "/nonexistent/f.txt")
+        self.assertEqual(p.returncode, 2)
+        self.assertIn("--output", p.stderr)
+
+
+class Warnings(unittest.TestCase):
+    def warnings(self, rows, *box):
+        files = Files(self)
+        path = write_data(files, "w.csv", rows, header=("y", "a", "c"))
+        p = run("fit", path, "--y", "y", "--x", "a", "--normalize", "c", *box,
+                "--restarts", "4", "--json")
+        self.assertEqual(p.returncode, 0, p.stderr)
+        json.loads(p.stdout)
+        lines = p.stderr.splitlines()
+        self.assertTrue(all(line.startswith("vimor: warning: ") for line in lines), p.stderr)
+        return p.stderr
+
+    def test_estimate_on_the_edge_of_the_box(self):
+        # Observation k is classified right only when a's coefficient is at
+        # least 0.05 k - 0.001, so the best point of the box [-1, 1] is at its
+        # upper edge.
+        rows = [(1, 1.0, -(0.05 * k - 0.001)) for k in range(1, 101)]
+        rows += [(0, 1.0, -10.0 - k) for k in range(10)]
+        self.assertIn("the estimate for 'a'", self.warnings(rows, "--lower", "-1", "--upper", "1"))
+
+    def test_normalized_regressor_with_few_values(self):
+        rows = [(i % 2, float(i), float(i % 3)) for i in range(30)]
+        self.assertIn("'c' takes only 3 distinct values", self.warnings(rows))
+
+    def test_restarts_that_disagree_are_reported(self):
+        # Perfectly separated by a wide range of slopes: every restart reaches
+        # the maximum, at points far apart.
+        files = Files(self)
+        rows = [(1, 1.0, float(v)) for v in range(-9, 10)] + \
+               [(0, -1.0, float(v)) for v in range(-9, 10)]
+        path = write_data(files, "sep.csv", rows, header=("y", "a", "c"))
+        p = run("fit", path, "--y", "y", "--x", "a", "--normalize", "c", "--restarts", "8")
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertIn("restarts reach the best value with 'a' anywhere from", p.stderr)
+
+
+class Progress(unittest.TestCase):
+    def test_progress_on_a_terminal_updates_and_ends_the_line(self):
+        controller, terminal = pty.openpty()
+        try:
+            # About four seconds of restarts, in whatever build: each restart
+            # does as many evaluations as a timed one.
+            timed = json.loads(run("fit", "--restarts", "1", "--max-evals", "5000",
+                                   "--json").stdout)
+            restarts = max(2, min(200, round(4 / max(timed["wall_seconds"], 1e-3))))
+            p = subprocess.Popen([CLI, "fit", "--restarts", str(restarts), "--threads", "1",
+                                  "--max-evals", "5000"],
+                                 stdout=subprocess.PIPE,
+                                 stderr=terminal, text=True)
+            out, _ = p.communicate(timeout=240)
+            os.close(terminal)
+            terminal = None
+            seen = b""
+            while True:
+                try:
+                    chunk = os.read(controller, 65536)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                seen += chunk
+        finally:
+            if terminal is not None:
+                os.close(terminal)
+            os.close(controller)
+        self.assertEqual(p.returncode, 0)
+        text = seen.decode()
+        updates = re.findall(rf"\rvimor: (\d+) of {restarts} restarts done, (\d+) s elapsed",
+                             text)
+        self.assertGreaterEqual(len(updates), 2, text)
+        self.assertEqual(updates[-1][0], str(restarts))
+        # The line is closed: the terminal shows the newline as CR LF.
+        self.assertTrue(text.endswith("elapsed\r\n"), repr(text))
+        self.assertIn("accuracy", out)
+
+
+if __name__ == "__main__":
+    unittest.main()
