@@ -327,7 +327,7 @@ void BM_DefaultSearch(benchmark::State &state) {
     state.counters["ratio"] = t_search / t_objective;
     state.counters["plain_ratio"] = t_plain / t_objective;
     state.SetLabel(std::string(state.range(0) == 0 ? "mroz " : "simulated ") +
-                   vimor::kernel_name(points) + "/" + vimor::kernel_name(vimor::active_kernel()));
+                   vimor::kernel_name(points) + "/" + vimor::kernel_name(vimor::active_kernel(p.nreg)));
 }
 #endif
 
