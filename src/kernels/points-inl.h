@@ -18,11 +18,14 @@
 // + K h, where S_q = sum_j M_j |q_j|, M_j the largest |x_ij| of column j, and
 // h = 2^-1075 the absolute error of a product that underflows (sums that
 // underflow are exact). The estimate e, formed from fl(x.t) with m rounded
-// differences, m rounded products and m rounded sums, satisfies
-// |e - x.q| <= 1.01 K u S_t + K h + 3 u D + m h + 2 m u (S_t + D) + ..., with
-// D = sum over differing j of M_j |q_j - t_j|. Both together stay below
-// B = 4 u (K + 2m + 3) (S_t + S_q + D) + 2^-1000, computed here with a
-// factor of two to spare for its own rounding. If |e| > B, x.q and fl(x.q)
+// differences d = fl(q_j - t_j), m rounded products fl(x_ij d) (each within
+// 3 u M_j |q_j - t_j| + h of x_ij (q_j - t_j)) and m rounded sums (each
+// within u of a sum no larger than 2 (S_t + D)), satisfies
+// |e - x.q| <= 1.01 K u S_t + K h + 3 u D + m h + 2 m u (S_t + D), with
+// D = sum over differing j of M_j |q_j - t_j|. Both errors together are at
+// most u (1.01 K + 2m + 3) (S_t + S_q + D) + (2K + m) h, half of
+// B = 4 u (K + 2m + 3) (S_t + S_q + D) + 2^-1000 or less; the other half
+// covers the rounding of B itself. If |e| > B, x.q and fl(x.q)
 // have the sign of e and fl(x.q) is not zero. The bound holds only without
 // overflow, so the kernel declines (returns false) unless every regressor,
 // every coefficient and every S is finite and below 2^900.
