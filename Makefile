@@ -55,7 +55,7 @@ bench: build
 	$(BUILD)/bench/vimor_bench --benchmark_repetitions=5 --benchmark_min_time=0.2 \
 	  --benchmark_report_aggregates_only=true \
 	  --benchmark_out=$(BUILD)/bench.json --benchmark_out_format=json
-	python3 bench/report.py $(BUILD)/bench.json bench/objective.svg
+	python3 bench/report.py $(BUILD)/bench.json bench/objective.svg bench/search.svg
 
 # Hardening: the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer,
 # the thread tests, a threaded fit and threaded subsample fits under ThreadSanitizer, the fuzz targets for FUZZ_TIME seconds

@@ -13,10 +13,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "vimor.h"
 #include "vimor_internal.h"
+#if VIMOR_BENCH_DEFAULT_SEARCH
+#include <ctime>
+
+#include "default_search.h"
+#endif
 
 namespace {
 
@@ -242,8 +248,100 @@ void BM_Search(benchmark::State &state) {
     state.SetLabel(vimor::kernel_name(vimor::active_kernel(k)));
 }
 
+#if VIMOR_BENCH_DEFAULT_SEARCH
+// Processor time of the calling thread: on a shared machine, time spent
+// waiting for a processor is not counted.
+double thread_seconds() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+struct DefaultRun {
+    double seconds = 0.0;
+    int32_t evals = 0;
+    double best_value = 0.0;
+};
+
+// One complete search from the centre of the default box.
+DefaultRun run_default(const DefaultSearch &p) {
+    const size_t nfree = static_cast<size_t>(p.nreg - 1);
+    std::vector<double> coef = p.start, step = p.step, best(nfree), trial(nfree);
+    std::vector<double> history(static_cast<size_t>(std::max(1, p.history_len)));
+    std::vector<int32_t> counts(nfree);
+    double temperature = p.temperature;
+    int32_t accepted = 0, oob = 0, status = 0, limit_hit = 0;
+    DefaultRun r;
+    const double t0 = thread_seconds();
+    _saa_(p.response.data(), p.regressors.data(), &p.nobs, &p.nreg, coef.data(), &p.quantile,
+          &p.maximize, &p.cooling, &p.tolerance, &p.sweeps, &p.adjustments, &p.history_len,
+          &p.max_evals, p.lower.data(), p.upper.data(), p.step_gain.data(), &p.seed1, &p.seed2,
+          &temperature, step.data(), best.data(), &r.best_value, &accepted, &r.evals, &oob,
+          &status, history.data(), trial.data(), counts.data(), &limit_hit, &p.fixed_coef);
+    r.seconds = thread_seconds() - t0;
+    return r;
+}
+
+// A complete default search (the command line's first restart) on the
+// default Mroz model (data 0) or a simulated 20000 x 6 problem (data 1),
+// with the several-point kernel and evaluating one point at a time, against
+// as many evaluations of the objective alone at the start point, all in the
+// same iterations.
+void BM_DefaultSearch(benchmark::State &state) {
+    static const DefaultSearch mroz = mroz_default_model(VIMOR_MROZ_CSV);
+    static const DefaultSearch simulated = simulated_problem(20000, 2026);
+    const DefaultSearch &p = state.range(0) == 0 ? mroz : simulated;
+    const vimor::Kernel points = vimor::active_points_kernel();
+    double t_search = 1e30, t_plain = 1e30, t_objective = 1e30;
+    int32_t evals = 0;
+    double best_value = 0.0;
+    for (auto _ : state) {
+        vimor::select_points_kernel(points);
+        const DefaultRun fast = run_default(p);
+        vimor::select_points_kernel(vimor::Kernel::scalar);
+        const DefaultRun plain = run_default(p);
+        vimor::select_points_kernel(points);
+        if (plain.evals != fast.evals || plain.best_value != fast.best_value) {
+            state.SkipWithError("the two searches differ");
+            return;
+        }
+        const double t0 = thread_seconds();
+        for (int32_t e = 0; e < fast.evals; ++e)
+            benchmark::DoNotOptimize(vimor::fcna_(p.response.data(), p.regressors.data(), p.nobs,
+                                                  p.nreg, p.start.data(), p.quantile,
+                                                  p.fixed_coef));
+        const double t_obj = thread_seconds() - t0;
+        state.SetIterationTime(fast.seconds);
+        t_search = std::min(t_search, fast.seconds);
+        t_plain = std::min(t_plain, plain.seconds);
+        t_objective = std::min(t_objective, t_obj);
+        evals = fast.evals;
+        best_value = fast.best_value;
+    }
+    const double per_eval = 1e9 / evals;
+    state.counters["evals"] = evals;
+    state.counters["best_value"] = best_value;
+    state.counters["ns_eval"] = t_search * per_eval;
+    state.counters["plain_ns_eval"] = t_plain * per_eval;
+    state.counters["objective_ns_eval"] = t_objective * per_eval;
+    state.counters["ratio"] = t_search / t_objective;
+    state.counters["plain_ratio"] = t_plain / t_objective;
+    state.SetLabel(std::string(state.range(0) == 0 ? "mroz " : "simulated ") +
+                   vimor::kernel_name(points) + "/" + vimor::kernel_name(vimor::active_kernel(p.nreg)));
+}
+#endif
+
 }  // namespace
 
+#if VIMOR_BENCH_DEFAULT_SEARCH
+BENCHMARK(BM_DefaultSearch)
+    ->ArgNames({"data"})
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+#endif
 BENCHMARK(BM_Objective)
     ->ArgNames({"N", "K"})
     ->ArgsProduct({{1000, 10000, 100000, 1000000}, {2, 4, 10}})

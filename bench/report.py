@@ -1,11 +1,12 @@
 #!/usr/bin/python3
 """Table and plot from the JSON output of vimor_bench.
 
-    python3 bench/report.py results.json [plot.svg]
+    python3 bench/report.py results.json [plot.svg [search.svg]]
 
-Prints a Markdown table of the medians (of the repetitions, when there are
-any) and writes ns per observation against N as an SVG plot. Standard
-library only.
+Prints Markdown tables of the medians (of the repetitions, when there are
+any), writes ns per observation against N as an SVG plot, and the default
+search's cost per evaluation over one objective evaluation as a second one.
+Standard library only.
 """
 import json
 import math
@@ -31,7 +32,10 @@ def args(name):
     return out
 
 
-def table(objective, kernels, search):
+DATA_NAMES = {0: ("Mroz, default model", 753, 8), 1: ("simulated", 20000, 6)}
+
+
+def table(objective, kernels, search, default_search=()):
     lines = []
     if objective:
         lines += [
@@ -61,6 +65,16 @@ def table(objective, kernels, search):
             lines.append("| {N:,} | {K} | {E:,} | {label} | {ns_eval:.0f} | {objective_ns_eval:.0f} | "
                          "{ratio:.3f} |".format(N=a["N"], K=a["K"], E=a["evals"],
                                                 **dict(r, label=r.get("label", ""))))
+    if default_search:
+        lines += ["", "| data | N | K | evaluations | kernels (several-point/objective) | search ns/eval | "
+                  "one point at a time ns/eval | objective ns/eval | ratio | one point at a time ratio |",
+                  "|:--|--:|--:|--:|:--|--:|--:|--:|--:|--:|"]
+        for r in default_search:
+            data, n, k = DATA_NAMES[args(r["name"])["data"]]
+            lines.append("| {data} | {n:,} | {k} | {evals:,.0f} | {kernels} | {ns_eval:.0f} | {plain_ns_eval:.0f} | "
+                         "{objective_ns_eval:.0f} | {ratio:.3f} | {plain_ratio:.3f} |".format(
+                             data=data, n=n, k=k, kernels=r.get("label", "").split(" ")[-1],
+                             **{key: value for key, value in r.items() if key != "name"}))
     return "\n".join(lines).strip("\n")
 
 
@@ -125,16 +139,69 @@ def svg_plot(objective, path):
         f.write("\n".join(out) + "\n")
 
 
+def ratio_bars(default_search, x0, top, pw, ph):
+    """A complete default search's cost per evaluation over one objective
+    evaluation: with the several-point kernel and one point at a time, per
+    data set, against the target of two thirds."""
+    out = ['<rect x="%d" y="%d" width="%d" height="%d" fill="none" stroke="black"/>' % (x0, top, pw, ph),
+           '<text x="%d" y="%d" text-anchor="middle">default search per evaluation</text>'
+           % (x0 + pw / 2, top - 10)]
+    ymax = 1.25
+
+    def y_of(v):
+        return top + ph - v / ymax * ph
+
+    for v in (0.25, 0.5, 0.75, 1.0):
+        out.append('<line x1="%d" x2="%d" y1="%.1f" y2="%.1f" stroke="#dddddd"/>' % (x0, x0 + pw, y_of(v), y_of(v)))
+        out.append('<text x="%d" y="%.1f" text-anchor="end">%g</text>' % (x0 - 5, y_of(v) + 4, v))
+    out.append('<line x1="%d" x2="%d" y1="%.1f" y2="%.1f" stroke="#555555" stroke-dasharray="6,4"/>'
+               % (x0, x0 + pw, y_of(2 / 3), y_of(2 / 3)))
+    out.append('<text x="%d" y="%.1f" text-anchor="end" fill="#555555">target 2/3</text>'
+               % (x0 + pw - 4, y_of(2 / 3) - 4))
+    slot = pw / max(1, len(default_search))
+    for i, r in enumerate(default_search):
+        name = DATA_NAMES[args(r["name"])["data"]][0].split(",")[0]
+        cx = x0 + slot * i + slot / 2
+        for dx, key, colour in ((-22, "plain_ratio", "#d62728"), (2, "ratio", "#1f77b4")):
+            v = min(r[key], ymax)
+            out.append('<rect x="%.1f" y="%.1f" width="20" height="%.1f" fill="%s"/>'
+                       % (cx + dx, y_of(v), top + ph - y_of(v), colour))
+            out.append('<text x="%.1f" y="%.1f" text-anchor="middle" font-size="10">%.2f</text>'
+                       % (cx + dx + 10, y_of(v) - 3, r[key]))
+        out.append('<text x="%.1f" y="%d" text-anchor="middle">%s</text>' % (cx, top + ph + 16, name))
+    ly = top + ph + 34
+    for i, (label, colour) in enumerate((("one point at a time", "#d62728"), ("several-point kernel", "#1f77b4"))):
+        out.append('<rect x="%d" y="%d" width="12" height="12" fill="%s"/>' % (x0 + 125 * i, ly - 10, colour))
+        out.append('<text x="%d" y="%d" font-size="11">%s</text>' % (x0 + 125 * i + 16, ly, label))
+    return out
+
+
+def search_plot(default_search, path):
+    width, height = 340, 330
+    out = ['<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" '
+           'font-family="sans-serif" font-size="12">' % (width, height),
+           '<rect width="100%" height="100%" fill="white"/>']
+    out += ratio_bars(default_search, 60, 40, 240, 220)
+    out.append('<text transform="translate(16,150) rotate(-90)" text-anchor="middle">'
+               'search ÷ objective, per evaluation</text>')
+    out.append("</svg>")
+    with open(path, "w") as f:
+        f.write("\n".join(out) + "\n")
+
+
 def main():
-    if len(sys.argv) not in (2, 3):
-        sys.exit("usage: report.py results.json [plot.svg]")
+    if len(sys.argv) not in (2, 3, 4):
+        sys.exit("usage: report.py results.json [plot.svg [search.svg]]")
     context, chosen = rows(sys.argv[1])
     objective = [r for r in chosen if r["name"].startswith("BM_Objective/")]
     search = [r for r in chosen if r["name"].startswith("BM_Search/")]
     kernels = [r for r in chosen if r["name"].startswith("BM_Kernel/")]
-    print(table(objective, kernels, search))
-    if len(sys.argv) == 3 and objective:
+    default_search = [r for r in chosen if r["name"].startswith("BM_DefaultSearch/")]
+    print(table(objective, kernels, search, default_search))
+    if len(sys.argv) >= 3 and objective:
         svg_plot(objective, sys.argv[2])
+    if len(sys.argv) == 4 and default_search:
+        search_plot(default_search, sys.argv[3])
 
 
 if __name__ == "__main__":

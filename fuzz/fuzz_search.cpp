@@ -1,7 +1,8 @@
 // Fuzzes the search: any arguments within the caller's rules must end with
 // status 0 or 1 and consistent counters, and a repeated call must give the
-// same outputs to the bit, also with another search run in between and with
-// the objective computed by another kernel.
+// same outputs to the bit, also with another search run in between, with
+// the objective computed by another kernel, and with each trial evaluated
+// alone instead of with the candidates for the next one.
 #include <algorithm>
 #include <cstring>
 
@@ -18,8 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // previous choice in place.
     const auto kernel_first = static_cast<vimor::Kernel>(in.ConsumeIntegralInRange<int>(0, 3));
     const auto kernel_second = static_cast<vimor::Kernel>(in.ConsumeIntegralInRange<int>(0, 3));
+    const auto points_first = static_cast<vimor::Kernel>(in.ConsumeIntegralInRange<int>(0, 3));
     vimor::select_best_kernel();
     vimor::select_kernel(kernel_first);
+    if (!vimor::select_points_kernel(points_first)) vimor::select_points_kernel(vimor::Kernel::avx2);
 
     SearchCase first = start;
     VIMOR_FUZZ_CHECK(first.run() == 0);
@@ -52,5 +55,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     SearchCase second = start;
     VIMOR_FUZZ_CHECK(second.run() == 0);
     VIMOR_FUZZ_CHECK(second.outputs() == first.outputs());
+
+    // One point at a time.
+    const vimor::Kernel points = vimor::active_points_kernel();
+    vimor::select_points_kernel(vimor::Kernel::scalar);
+    SearchCase plain = start;
+    VIMOR_FUZZ_CHECK(plain.run() == 0);
+    vimor::select_points_kernel(points);
+    VIMOR_FUZZ_CHECK(plain.outputs() == first.outputs());
     return 0;
 }

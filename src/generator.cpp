@@ -34,8 +34,7 @@ void rmarin_(std::int32_t seed1, std::int32_t seed2) {
     raset1_.lag2 = 33;
 }
 
-float ranmar_() {
-    GeneratorState &g = raset1_;
+float draw(GeneratorState &g) {
     float u = g.table[g.lag1 - 1] - g.table[g.lag2 - 1];
     if (u < 0.0f) u = u + 1.0f;
     g.table[g.lag1 - 1] = u;
@@ -45,6 +44,26 @@ float ranmar_() {
     if (g.shift < 0.0f) g.shift = g.shift_wrap + g.shift;
     u = u - g.shift;
     if (u < 0.0f) u = u + 1.0f;
+    return u;
+}
+
+float ranmar_() { return draw(raset1_); }
+
+// A draw writes the table entry of its first lag, which the stream reads
+// again 33 draws later (as the second lag: the lags stay 64 apart modulo
+// 97) and 97 draws later (as the first). So the first 33 draws ahead read
+// only entries as they are now.
+float ReadAhead::next() {
+    std::int32_t lag1 = g.lag1 - taken, lag2 = g.lag2 - taken;
+    if (lag1 <= 0) lag1 = lag1 + 97;
+    if (lag2 <= 0) lag2 = lag2 + 97;
+    float u = g.table[lag1 - 1] - g.table[lag2 - 1];
+    if (u < 0.0f) u = u + 1.0f;
+    shift = shift - g.shift_step;
+    if (shift < 0.0f) shift = g.shift_wrap + shift;
+    u = u - shift;
+    if (u < 0.0f) u = u + 1.0f;
+    ++taken;
     return u;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "kernels/objective.h"
+#include "kernels/points.h"
 
 namespace vimor {
 
@@ -30,6 +31,22 @@ void rmarin_(std::int32_t seed1, std::int32_t seed2);
 
 // Next uniform number in [0, 1), a multiple of 2^-24.
 float ranmar_();
+
+// The same from the state g: reading ahead of the calling thread's stream
+// draws from a copy of raset1_.
+float draw(GeneratorState &g);
+
+// Reads ahead of a generator's stream without changing it or copying it:
+// next() returns the draws the generator would return, in order, for the
+// first kReadAhead of them.
+constexpr std::int32_t kReadAhead = 33;
+struct ReadAhead {
+    const GeneratorState &g;
+    std::int32_t taken = 0;
+    float shift;
+    explicit ReadAhead(const GeneratorState &state) : g(state), shift(state.shift) {}
+    float next();
+};
 
 // The arguments of one search, read from the export's by-address arguments:
 // inputs by value, the caller's arrays and out-arguments by address.
@@ -72,8 +89,13 @@ struct SearchArgs {
     std::int32_t *accept_counts;
 };
 
-// One complete annealing search.
+// One complete annealing search. It evaluates each trial together with the
+// candidates for the next one where it can (see search.cpp); the outputs are
+// those of saa_plain to the bit.
 void saa_(const SearchArgs &args);
+
+// The same search evaluating one point at a time: the reference.
+void saa_plain(const SearchArgs &args);
 
 // exp(x) guarded against overflow and underflow: the cap 3.69e75 above 174,
 // 0 below -180 (a NaN argument gives the cap).
@@ -107,6 +129,18 @@ Kernel active_kernel(std::int32_t nreg);
 // no change) if unavailable. select_best_kernel returns to best_kernel.
 bool select_kernel(Kernel k);
 void select_best_kernel();
+
+// The several-point kernel for k, or null when it is not built or the
+// processor lacks its instructions (always null for Kernel::scalar).
+PointsKernel points_kernel(Kernel k);
+
+// The several-point kernel the search uses, decided on the first call;
+// Kernel::scalar when it evaluates one point at a time.
+Kernel active_points_kernel();
+
+// Test hook: makes the search use several-point kernel k (Kernel::scalar:
+// none); false (and no change) if unavailable.
+bool select_points_kernel(Kernel k);
 
 }  // namespace vimor
 

@@ -4,7 +4,7 @@
 #   cmake -DNM=nm -DOBJECTS=a.o;b.o -P check_kernel_objects.cmake
 set(checked 0)
 foreach(object IN LISTS OBJECTS)
-  if(NOT object MATCHES "objective_avx")
+  if(NOT object MATCHES "(objective|points)_avx")
     continue()
   endif()
   execute_process(COMMAND ${NM} ${object} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)

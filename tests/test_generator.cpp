@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "vimor_internal.h"
@@ -102,5 +103,21 @@ TEST(Generator, LongRunKeepsLagsAndRange) {
         }
         EXPECT_TRUE(ok) << "seed set " << seeds;
         EXPECT_NEAR(sum / n, 0.5, 0.01);
+    }
+}
+
+// Reading ahead gives the next 33 draws exactly, from any point of the stream
+// (the lags wrap at different draws), and leaves the stream where it was.
+TEST(Generator, ReadAheadMatchesTheStream) {
+    for (int32_t skip : {0, 1, 31, 32, 33, 63, 64, 96, 97, 98, 500, 20011}) {
+        vimor::rmarin_(1802 + skip, 9373);
+        for (int32_t i = 0; i < skip; ++i) vimor::ranmar_();
+        const vimor::GeneratorState before = vimor::raset1_;
+        vimor::ReadAhead ahead(vimor::raset1_);
+        float read[vimor::kReadAhead];
+        for (float &r : read) r = ahead.next();
+        EXPECT_EQ(std::memcmp(&before, &vimor::raset1_, sizeof before), 0) << skip;
+        for (int32_t k = 0; k < vimor::kReadAhead; ++k)
+            EXPECT_EQ(read[k], vimor::ranmar_()) << "skip " << skip << ", draw " << k;
     }
 }
