@@ -1,15 +1,16 @@
 #!/usr/bin/python3
 """How often `vimor fit` reaches the best value, and how long it takes.
 
-    scripts/tune.py [--cli PATH] [--seeds N] [--only NAME] [-- FIT FLAGS...]
+    scripts/tune.py [--cli PATH] [--seeds N] [--first-seed S] [--only NAME] [-- FIT FLAGS...]
 
 For every data set below it runs `vimor fit --json --seed S` with the given
 fit flags (default: none, so the defaults of python/vimor/defaults.json) for
-S = 7, 1507, 3007, ... (N seeds, default 20), reads the "objective", counts
-the fits that reach the data set's best value (within 1e-9) and reports the
-mean number of evaluations of a fit (the "evaluations" key; a cost that does
-not depend on the machine) and the mean and largest wall time of one fit,
-measured around the process. Prints a
+S = 7, 1507, 3007, ... (N seeds, default 20; --first-seed 757 gives another
+20 seeds, 757, 2257, ..., to check a setting chosen on the first ones),
+reads the "objective", counts the fits that reach the data set's best value
+(within 1e-9) and reports the mean number of evaluations of a fit (the
+"evaluations" key; a cost that does not depend on the machine) and the mean
+and largest wall time of one fit, measured around the process. Prints a
 Markdown table. Standard library only.
 
 Data sets:
@@ -120,10 +121,11 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--cli", default=os.path.join(ROOT, "build", "hosts", "cli", "vimor"))
     parser.add_argument("--seeds", type=int, default=20)
+    parser.add_argument("--first-seed", type=int, default=7)
     parser.add_argument("--only", choices=["mroz", "separable", "line"])
     parser.add_argument("flags", nargs="*", help="fit flags, after --")
     args = parser.parse_args()
-    seeds = [7 + 1500 * k for k in range(args.seeds)]
+    seeds = [args.first_seed + 1500 * k for k in range(args.seeds)]
     with tempfile.TemporaryDirectory() as folder:
         sets = {"mroz": ([], MROZ_BEST, "753 x 8")}
         for name, make in (("separable", separable), ("line", line)):
