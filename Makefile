@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc)
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build run test install clean
+.PHONY: all deps configure configure-run build run test install clean
 
 all: build
 
@@ -15,17 +15,24 @@ deps:
 	scripts/install-deps.sh
 
 configure: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVIMOR_BUILD_TESTS=ON
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVIMOR_BUILD_TESTS=ON -DVIMOR_BUILD_BENCH=ON
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Only the module and the command line: no tests, benchmarks or fuzzers.
-run: configure
+# Only the module and the command line, and only the packages they need: a
+# new build folder is configured without tests and benchmarks; an existing
+# one keeps its settings.
+configure-run:
+	scripts/install-deps.sh --run
+	if [ -f $(BUILD)/CMakeCache.txt ]; then cmake -S . -B $(BUILD); else \
+	  cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVIMOR_BUILD_TESTS=OFF -DVIMOR_BUILD_BENCH=OFF; fi
+
+run: configure-run
 	cmake --build $(BUILD) -j $(JOBS) --target vimor_cli
 	$(BUILD)/hosts/cli/vimor fit
 
-install: configure
+install: configure-run
 	cmake --build $(BUILD) -j $(JOBS) --target vimor_cli
 	cmake --install $(BUILD) --prefix $(PREFIX)
 

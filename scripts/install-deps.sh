@@ -1,18 +1,26 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
+# With --run, only those that the library and the command line need (make run,
+# make install), so a first run does not wait for the test tools and R.
 # Extra package names may be given as arguments.
 set -euo pipefail
 
 packages=(
   g++ cmake make binutils
-  libgtest-dev libgmock-dev libbenchmark-dev
-  python3
-  python3-numpy python3-pandas python3-pip python3-setuptools python3-venv python3-sklearn
-  python3-distributed
   libcli11-dev libfmt-dev libcsv-dev nlohmann-json3-dev
-  clang-14 libclang-rt-14-dev valgrind
-  r-base-dev r-cran-testthat r-cran-jsonlite
 )
+if [ "${1:-}" = --run ]; then
+  shift
+else
+  packages+=(
+    libgtest-dev libgmock-dev libbenchmark-dev
+    python3
+    python3-numpy python3-pandas python3-pip python3-setuptools python3-venv python3-sklearn
+    python3-distributed
+    clang-14 libclang-rt-14-dev valgrind
+    r-base-dev r-cran-testthat r-cran-jsonlite
+  )
+fi
 packages+=("$@")
 
 missing=()

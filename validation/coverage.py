@@ -28,7 +28,7 @@ import tempfile
 import time
 from concurrent.futures import ThreadPoolExecutor
 
-TRUE = {"(intercept)": 1.0, "x1": -1.0}
+TRUE = {"(Intercept)": 1.0, "x1": -1.0}
 SIZES = (250, 1000, 4000)
 LEVELS = (0.90, 0.95)
 

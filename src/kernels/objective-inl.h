@@ -32,26 +32,7 @@ namespace {
 #define VIMOR_INLINE inline __attribute__((always_inline))
 #define VIMOR_UNROLL _Pragma("GCC unroll 32")
 
-typedef double Vec __attribute__((vector_size(8 * VIMOR_LANES)));
-typedef long long Mask __attribute__((vector_size(8 * VIMOR_LANES)));
-
-inline Vec load(const double *p) {
-    Vec v;
-    __builtin_memcpy(&v, p, sizeof v);  // no alignment assumed
-    return v;
-}
-
-inline Vec splat(double x) {
-#if VIMOR_LANES == 2
-    return Vec{x, x};
-#elif VIMOR_LANES == 4
-    return Vec{x, x, x, x};
-#elif VIMOR_LANES == 8
-    return Vec{x, x, x, x, x, x, x, x};
-#else
-#error unsupported vector width
-#endif
-}
+#include "kernels/vector-inl.h"
 
 // One observation, as the plain kernel computes it.
 inline double observation_term(const double *response, const double *regressors,

@@ -40,30 +40,12 @@
 namespace vimor {
 namespace {
 
-typedef double Vec __attribute__((vector_size(8 * VIMOR_LANES)));
-typedef long long Mask __attribute__((vector_size(8 * VIMOR_LANES)));
+#include "kernels/vector-inl.h"
+
 constexpr int W = VIMOR_LANES;
 // Vectors of observations per block: two share each coefficient's load
 // (measured on Zen 4: one vector per block is slower for every width).
 constexpr int V = 2;
-
-inline Vec load(const double *p) {
-    Vec v;
-    __builtin_memcpy(&v, p, sizeof v);  // no alignment assumed
-    return v;
-}
-
-inline Vec splat(double x) {
-#if VIMOR_LANES == 2
-    return Vec{x, x};
-#elif VIMOR_LANES == 4
-    return Vec{x, x, x, x};
-#elif VIMOR_LANES == 8
-    return Vec{x, x, x, x, x, x, x, x};
-#else
-#error unsupported vector width
-#endif
-}
 
 // The term of an index that is not NaN: weight * (y - shift) with its sign
 // flipped where the index is negative. That is the single-point kernels'
