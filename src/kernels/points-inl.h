@@ -1,4 +1,4 @@
-// The objective at a trial point and three neighbours in one pass over the
+// The objective at a trial point and two neighbours in one pass over the
 // data, compiled once per instruction set like objective-inl.h (the including
 // file defines VIMOR_LANES and VIMOR_POINTS_NAME).
 //
@@ -118,7 +118,8 @@ inline double exact_score(const double *response, const double *regressors, int3
     return score;
 }
 
-// The scores side by side, one point per lane: adding a vector of terms advances each point's own chain by one
+// The scores side by side, one point per lane (the fourth lane stays 0):
+// adding a vector of terms advances each point's own chain by one
 // observation.
 typedef double Chain __attribute__((vector_size(32)));
 
@@ -140,21 +141,22 @@ inline void transpose_add(Chain &score, Chain a, Chain b, Chain c, Chain d) {
 // per lane) to the chains, in observation order.
 inline void add_in_order(Chain &score, const Vec (&term)[kPoints]) {
 #if VIMOR_LANES == 2
-    score = Chain{term[0][0], term[1][0], term[2][0], term[3][0]} + score;
-    score = Chain{term[0][1], term[1][1], term[2][1], term[3][1]} + score;
+    score = Chain{term[0][0], term[1][0], term[2][0], 0.0} + score;
+    score = Chain{term[0][1], term[1][1], term[2][1], 0.0} + score;
 #elif VIMOR_LANES == 4
-    transpose_add(score, term[0], term[1], term[2], term[3]);
+    transpose_add(score, term[0], term[1], term[2], splat(0.0));
 #else
     // Pairs of points interleaved, then the pairs joined: each result holds
     // observation l of every point in its low half and l + 4 in its high.
+    const Vec zero = splat(0.0);
     const Vec t01_even = __builtin_shufflevector(term[0], term[1], 0, 8, 2, 10, 4, 12, 6, 14);
     const Vec t01_odd = __builtin_shufflevector(term[0], term[1], 1, 9, 3, 11, 5, 13, 7, 15);
-    const Vec t23_even = __builtin_shufflevector(term[2], term[3], 0, 8, 2, 10, 4, 12, 6, 14);
-    const Vec t23_odd = __builtin_shufflevector(term[2], term[3], 1, 9, 3, 11, 5, 13, 7, 15);
-    const Vec obs04 = __builtin_shufflevector(t01_even, t23_even, 0, 1, 8, 9, 4, 5, 12, 13);
-    const Vec obs15 = __builtin_shufflevector(t01_odd, t23_odd, 0, 1, 8, 9, 4, 5, 12, 13);
-    const Vec obs26 = __builtin_shufflevector(t01_even, t23_even, 2, 3, 10, 11, 6, 7, 14, 15);
-    const Vec obs37 = __builtin_shufflevector(t01_odd, t23_odd, 2, 3, 10, 11, 6, 7, 14, 15);
+    const Vec t2_even = __builtin_shufflevector(term[2], zero, 0, 8, 2, 10, 4, 12, 6, 14);
+    const Vec t2_odd = __builtin_shufflevector(term[2], zero, 1, 9, 3, 11, 5, 13, 7, 15);
+    const Vec obs04 = __builtin_shufflevector(t01_even, t2_even, 0, 1, 8, 9, 4, 5, 12, 13);
+    const Vec obs15 = __builtin_shufflevector(t01_odd, t2_odd, 0, 1, 8, 9, 4, 5, 12, 13);
+    const Vec obs26 = __builtin_shufflevector(t01_even, t2_even, 2, 3, 10, 11, 6, 7, 14, 15);
+    const Vec obs37 = __builtin_shufflevector(t01_odd, t2_odd, 2, 3, 10, 11, 6, 7, 14, 15);
     score = Chain{obs04[0], obs04[1], obs04[2], obs04[3]} + score;
     score = Chain{obs15[0], obs15[1], obs15[2], obs15[3]} + score;
     score = Chain{obs26[0], obs26[1], obs26[2], obs26[3]} + score;
@@ -242,7 +244,7 @@ inline bool points_body(const double *response, const double *regressors, int32_
         const double *x = regressors + i;
         Vec index[kPoints][V];
         exact_indices(x, n, nfree, trial, fixed_coef, index[0]);
-#pragma GCC unroll 3
+#pragma GCC unroll 2
         for (int p = 1; p < kPoints; ++p) {
             const Neighbour &nb = near[p - 1];
 #pragma GCC unroll 2
@@ -265,7 +267,7 @@ inline bool points_body(const double *response, const double *regressors, int32_
             const Vec scaled = vweight * (load(response + i + v * W) - vshift);
             const Vec negated = (Vec)((Mask)scaled ^ (Mask)splat(-0.0));
             Vec term[kPoints];
-#pragma GCC unroll 4
+#pragma GCC unroll 3
             for (int p = 0; p < kPoints; ++p) term[p] = terms(index[p][v], scaled, negated);
             add_in_order(score, term);
         }

@@ -1,4 +1,4 @@
-// The objective at a trial point and three neighbours of it in one pass over
+// The objective at a trial point and two neighbours of it in one pass over
 // the data: the same arithmetic compiled for several instruction sets.
 #ifndef VIMOR_KERNELS_POINTS_H
 #define VIMOR_KERNELS_POINTS_H
@@ -7,12 +7,12 @@
 
 namespace vimor {
 
-// The trial point and its three neighbours.
-constexpr int kPoints = 4;
+// The trial point and its two neighbours.
+constexpr int kPoints = 3;
 // A neighbour differs from the trial point in at most this many coefficients.
 constexpr int kMaxMoved = 4;
 
-// Scores of coef[0] (the trial point) and coef[1] to coef[3] (its neighbours),
+// Scores of coef[0] (the trial point) and coef[1], coef[2] (its neighbours),
 // each given by its nreg - 1 free coefficients; column_max[j] bounds |x_ij|
 // for every observation i of column j (the fixed coefficient's included).
 // Each score is exactly the double the single-point kernels give, NaN
