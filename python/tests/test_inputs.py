@@ -3,7 +3,7 @@ import array
 import unittest
 
 import vimor
-from vimor import _data
+from vimor import _core, _data
 from support import probit_data, result_key
 
 try:
@@ -51,6 +51,23 @@ class InputFormsTest(unittest.TestCase):
         y = array.array("d", self.y)
         buffer, _keep = _data.response(y, len(y))
         self.assertIs(buffer, y)
+
+    @unittest.skipIf(numpy is None, "numpy is not installed")
+    def test_numpy_arrays_off_double_alignment(self):
+        # Arrays one byte into their buffer, as np.frombuffer or a Dask worker's
+        # unpickling can give: the library must get aligned doubles, same values.
+        def unaligned(a, order):
+            a = numpy.asarray(a, dtype=numpy.float64, order=order)
+            raw = numpy.zeros(a.nbytes + 1, dtype=numpy.uint8)
+            raw[1:] = numpy.frombuffer(a.tobytes(order=order), dtype=numpy.uint8)
+            out = numpy.frombuffer(raw.data, dtype=numpy.float64, offset=1)
+            return out.reshape(a.shape, order=order)
+        y, X = unaligned(self.y, "C"), unaligned(self.rows, "F")
+        self.assertFalse(y.flags.aligned or X.flags.aligned)
+        self.check(y, X)
+        problem = _core.Problem(y, X, len(self.y), 4)
+        self.assertTrue(problem.response.flags.aligned and problem.regressors.flags.aligned)
+        self.assertEqual(problem.regressors.tobytes(order="F"), X.tobytes(order="F"))
 
     @unittest.skipIf(numpy is None, "numpy is not installed")
     def test_numpy_layouts(self):

@@ -133,8 +133,11 @@ class Problem:
     """
 
     def __init__(self, response, regressors, nobs, nreg, keep=None):
-        self.response = response
-        self.regressors = regressors
+        # The library reads doubles at their natural alignment; an ndarray may
+        # lie anywhere in its buffer (np.frombuffer, or data unpickled on a
+        # Dask worker), and such a one is copied once here.
+        self.response = _data.aligned(response, "C")
+        self.regressors = _data.aligned(regressors, "F")
         self.nobs = nobs
         self.nreg = nreg
         self._keep = keep

@@ -34,6 +34,14 @@ def _is_series(value):
     return type(value).__name__ == "Series" and hasattr(value, "to_numpy")
 
 
+def aligned(buffer, order):
+    """buffer itself unless it is an ndarray not aligned for doubles; then an
+    aligned float64 copy in the given order ("C" or "F")."""
+    if isinstance(buffer, array.array) or buffer.flags.aligned:
+        return buffer
+    return numpy.require(buffer, numpy.float64, (order, "A"))
+
+
 def pointer(buffer):
     """A double* to a buffer from this module (array.array('d') or float64 ndarray)."""
     if isinstance(buffer, array.array):
