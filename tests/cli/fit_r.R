@@ -1,24 +1,24 @@
 # Fits a model with the vimor R package for test_hosts_agree.py and prints the
 # fit as JSON, every double as a hexadecimal string so that no digit is lost.
-#   Rscript fit_r.R SPEC.json
-# The spec gives the formula, normalize and maxscore's settings (with level
+#   Rscript fit_r.R REQUEST.json
+# The request gives the formula, normalize and maxscore's settings (with level
 # and interval: confint's too), and either `columns` (names of the doubles in `data`, a binary
 # file written column after column, `nobs` rows) or `mroz` (the bundled data
 # with the command line's derived columns).
 library(vimor)
-spec <- jsonlite::fromJSON(commandArgs(TRUE)[1])
-if (isTRUE(spec$mroz)) {
+request <- jsonlite::fromJSON(commandArgs(TRUE)[1])
+if (isTRUE(request$mroz)) {
   data <- mroz
   data$nonwife_income <- (data$fincome - data$hours * data$wage) / 1000
   data$experience_sq <- data$experience^2  # as in the README
 } else {
-  values <- readBin(spec$data, "double", n = spec$nobs * length(spec$columns))
-  data <- as.data.frame(matrix(values, nrow = spec$nobs, dimnames = list(NULL, spec$columns)))
+  values <- readBin(request$data, "double", n = request$nobs * length(request$columns))
+  data <- as.data.frame(matrix(values, nrow = request$nobs, dimnames = list(NULL, request$columns)))
 }
-settings <- spec[intersect(names(spec), c("quantile", "fixed_coef", "restarts", "maximize",
+settings <- request[intersect(names(request), c("quantile", "fixed_coef", "restarts", "maximize",
                                            "seed", "seed2", "max_evals", "subsamples",
                                            "subsample_size", "subsample_restarts"))]
-fit <- do.call(maxscore, c(list(as.formula(spec$formula), data, normalize = spec$normalize,
+fit <- do.call(maxscore, c(list(as.formula(request$formula), data, normalize = request$normalize,
                                 cores = 2), settings))
 hex <- function(x) sprintf("%a", x)
 r <- fit$restarts
@@ -31,8 +31,8 @@ out <- list(
     status = r$status[i], evaluations = r$evaluations[i], accepted = r$accepted[i],
     out_of_bounds = r$out_of_bounds[i], final_temperature = hex(r$final_temperature[i]),
     coefficients = hex(unname(fit$restart_coefficients[i, ])))))
-if (!is.null(spec$level)) {
-  ends <- confint(fit, level = spec$level, interval = spec$interval)
+if (!is.null(request$level)) {
+  ends <- confint(fit, level = request$level, interval = request$interval)
   out$intervals <- lapply(seq_len(nrow(ends)), function(j) hex(ends[j, ]))
   out$inference <- fit$subsamples[c("size", "redrawn", "multiple_best", "limit_hit")]
 }

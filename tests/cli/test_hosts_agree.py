@@ -149,7 +149,7 @@ def cli_fit(folder, columns, y, normalize, fixed, quantile, minimize, restarts):
     return json.loads(p.stdout)
 
 
-def r_fit(folder, spec, columns=None):
+def r_fit(folder, request, columns=None):
     """Runs fit_r.R; columns (name: doubles) go through a binary file, so R
     sees exactly the doubles the command line reads from the CSV."""
     if columns is not None:
@@ -157,10 +157,10 @@ def r_fit(folder, spec, columns=None):
         with open(data, "wb") as f:
             for values in columns.values():
                 array.array("d", values).tofile(f)
-        spec = dict(spec, data=data, columns=list(columns), nobs=len(next(iter(columns.values()))))
-    path = os.path.join(folder, "spec.json")
+        request = dict(request, data=data, columns=list(columns), nobs=len(next(iter(columns.values()))))
+    path = os.path.join(folder, "request.json")
     with open(path, "w") as f:
-        json.dump(spec, f)
+        json.dump(request, f)
     env = dict(os.environ, R_LIBS=R_LIBRARY)
     p = subprocess.run(["Rscript", "--vanilla", FIT_R, path], capture_output=True, text=True,
                        timeout=300, env=env)
@@ -196,10 +196,10 @@ class RAgrees(unittest.TestCase):
             columns, y, fixed, quantile, minimize = random_model(rep)
             with self.subTest(rep=rep), tempfile.TemporaryDirectory() as folder:
                 cli = cli_fit(folder, columns, y, "x0", fixed, quantile, minimize, 6)
-                spec = dict(formula="y ~ " + " + ".join(columns), normalize="x0",
+                request = dict(formula="y ~ " + " + ".join(columns), normalize="x0",
                             fixed_coef=fixed, quantile=quantile, restarts=6,
                             maximize=not minimize)
-                r = r_fit(folder, spec, dict(columns, y=y))
+                r = r_fit(folder, request, dict(columns, y=y))
                 self.assert_same_fit(cli, r)
                 self.assert_same_restarts_as_python(r, columns, y, fixed, quantile, minimize)
 
@@ -230,9 +230,9 @@ class RAgrees(unittest.TestCase):
         expanded["x0"] = columns["x0"]
         with tempfile.TemporaryDirectory() as folder:
             cli = cli_fit(folder, expanded, y, "x0", fixed, quantile, False, 6)
-            spec = dict(formula="y ~ x1 * factor(d) + x0", normalize="x0", fixed_coef=fixed,
+            request = dict(formula="y ~ x1 * factor(d) + x0", normalize="x0", fixed_coef=fixed,
                         quantile=quantile, restarts=6, maximize=True)
-            self.assert_same_fit(cli, r_fit(folder, spec, dict(columns, y=y)))
+            self.assert_same_fit(cli, r_fit(folder, request, dict(columns, y=y)))
 
     def test_intervals(self):
         for rep, seed, seed2, kind, columns, y in interval_cases():
@@ -252,10 +252,10 @@ class RAgrees(unittest.TestCase):
                                    capture_output=True, text=True, timeout=120)
                 self.assertEqual(p.returncode, 0, p.stderr)
                 cli = json.loads(p.stdout)
-                spec = dict(formula="y ~ x1", normalize="x2", restarts=3, max_evals=30000,
+                request = dict(formula="y ~ x1", normalize="x2", restarts=3, max_evals=30000,
                             seed=seed, seed2=seed2, subsamples=25, subsample_size=30,
                             subsample_restarts=2, level=0.9, interval=kind)
-                r = r_fit(folder, spec, dict(columns, y=y))
+                r = r_fit(folder, request, dict(columns, y=y))
                 self.assert_same_fit(cli, r)
                 self.assertEqual([[float.fromhex(v) for v in ends] for ends in r["intervals"][:2]],
                                  [x["interval"] for x in cli["regressors"][:2]])
@@ -276,10 +276,10 @@ class RAgrees(unittest.TestCase):
                    "youngkids + oldkids")
         with open(os.path.join(os.environ["VIMOR_PYTHON_PACKAGE"], "vimor", "defaults.json")) as f:
             defaults = json.load(f)
-        spec = dict(mroz=True, formula=formula, normalize="nonwife_income", fixed_coef=-1.0,
+        request = dict(mroz=True, formula=formula, normalize="nonwife_income", fixed_coef=-1.0,
                     quantile=defaults["quantile"], restarts=defaults["restarts"], maximize=True)
         with tempfile.TemporaryDirectory() as folder:
-            self.assert_same_fit(json.loads(p.stdout), r_fit(folder, spec))
+            self.assert_same_fit(json.loads(p.stdout), r_fit(folder, request))
 
 
 if __name__ == "__main__":
