@@ -20,6 +20,18 @@ sys.path.insert(0, os.environ.get("VIMOR_PYTHON_PACKAGE", "../../python"))
 import vimor  # noqa: E402
 
 
+def write_csv(folder, columns, y):
+    """The data as a CSV file in folder, every double in its repr; returns its path."""
+    path = os.path.join(folder, "data.csv")
+    names = list(columns)
+    with open(path, "w", newline="") as f:
+        w = csv.writer(f)
+        w.writerow(["y"] + names)
+        for i, yi in enumerate(y):
+            w.writerow([yi] + [repr(columns[n][i]) for n in names])
+    return path
+
+
 def interval_cases():
     """Two models for the intervals: seeds near the moduli wrap the subsample
     fits' streams; in the second the normalized column is constant on some
@@ -42,13 +54,7 @@ class HostsAgree(unittest.TestCase):
     def fit_both(self, columns, y, normalize, fixed, quantile, minimize=False):
         names = list(columns)
         with tempfile.TemporaryDirectory() as folder:
-            path = os.path.join(folder, "data.csv")
-            with open(path, "w", newline="") as f:
-                w = csv.writer(f)
-                w.writerow(["y"] + names)
-                for i, yi in enumerate(y):
-                    w.writerow([yi] + [repr(columns[n][i]) for n in names])
-            free = [n for n in names if n != normalize]
+            path = write_csv(folder, columns, y)
             args = [CLI, "fit", path, "--y", "y", "--x", ",".join(names),
                     "--normalize", f"{normalize}={fixed!r}", "--intercept",
                     "--quantile", repr(quantile), "--restarts", "6", "--json"]
@@ -74,14 +80,8 @@ class HostsAgree(unittest.TestCase):
                 self.intervals_both(columns, y, n, seed, seed2, kind)
 
     def intervals_both(self, columns, y, n, seed, seed2, kind):
-        names = list(columns)
         with tempfile.TemporaryDirectory() as folder:
-            path = os.path.join(folder, "data.csv")
-            with open(path, "w", newline="") as f:
-                w = csv.writer(f)
-                w.writerow(["y"] + names)
-                for i, yi in enumerate(y):
-                    w.writerow([yi] + [repr(columns[c][i]) for c in names])
+            path = write_csv(folder, columns, y)
             p = subprocess.run([CLI, "fit", path, "--y", "y", "--x", "x1", "--normalize", "x2",
                                 "--intercept", "--restarts", "3", "--max-evals", "30000",
                                 "--seed", str(seed), "--seed2", str(seed2),
@@ -132,12 +132,7 @@ def random_model(rep):
 
 def cli_fit(folder, columns, y, normalize, fixed, quantile, minimize, restarts):
     names = list(columns)
-    path = os.path.join(folder, "data.csv")
-    with open(path, "w", newline="") as f:
-        w = csv.writer(f)
-        w.writerow(["y"] + names)
-        for i, yi in enumerate(y):
-            w.writerow([yi] + [repr(columns[n][i]) for n in names])
+    path = write_csv(folder, columns, y)
     args = [CLI, "fit", path, "--y", "y", "--x", ",".join(names),
             "--normalize", f"{normalize}={fixed!r}", "--intercept",
             "--quantile", repr(quantile), "--restarts", str(restarts), "--json"]
@@ -237,12 +232,7 @@ class RAgrees(unittest.TestCase):
     def test_intervals(self):
         for rep, seed, seed2, kind, columns, y in interval_cases():
             with self.subTest(rep=rep), tempfile.TemporaryDirectory() as folder:
-                path = os.path.join(folder, "data.csv")
-                with open(path, "w", newline="") as f:
-                    w = csv.writer(f)
-                    w.writerow(["y", "x1", "x2"])
-                    for i, yi in enumerate(y):
-                        w.writerow([yi, repr(columns["x1"][i]), repr(columns["x2"][i])])
+                path = write_csv(folder, columns, y)
                 p = subprocess.run([CLI, "fit", path, "--y", "y", "--x", "x1", "--normalize",
                                     "x2", "--intercept", "--restarts", "3", "--max-evals", "30000",
                                     "--seed", str(seed), "--seed2", str(seed2),
