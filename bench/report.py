@@ -67,14 +67,16 @@ def table(objective, kernels, search, default_search=()):
                                                 **dict(r, label=r.get("label", ""))))
     if default_search:
         lines += ["", "| data | N | K | evaluations | kernels (several-point/objective) | search ns/eval | "
-                  "one point at a time ns/eval | objective ns/eval | ratio | one point at a time ratio |",
-                  "|:--|--:|--:|--:|:--|--:|--:|--:|--:|--:|"]
+                  "one point at a time ns/eval | objective ns/eval | ratio | one point at a time ratio | "
+                  "pass ÷ evaluation |",
+                  "|:--|--:|--:|--:|:--|--:|--:|--:|--:|--:|--:|"]
         for r in default_search:
             data, n, k = DATA_NAMES[args(r["name"])["data"]]
             lines.append("| {data} | {n:,} | {k} | {evals:,.0f} | {kernels} | {ns_eval:.0f} | {plain_ns_eval:.0f} | "
-                         "{objective_ns_eval:.0f} | {ratio:.3f} | {plain_ratio:.3f} |".format(
+                         "{objective_ns_eval:.0f} | {ratio:.3f} | {plain_ratio:.3f} | {pass_evals:.2f} |".format(
                              data=data, n=n, k=k, kernels=r.get("label", "").split(" ")[-1],
-                             **{key: value for key, value in r.items() if key != "name"}))
+                             **dict({"pass_evals": float("nan")},
+                                    **{key: value for key, value in r.items() if key != "name"})))
     return "\n".join(lines).strip("\n")
 
 
