@@ -5,6 +5,10 @@
 #include <atomic>
 #include <initializer_list>
 
+#if VIMOR_SIMD_KERNELS
+#include <cpuid.h>
+#endif
+
 namespace vimor {
 
 PointsKernel points_kernel(Kernel k) {
@@ -23,14 +27,36 @@ PointsKernel points_kernel(Kernel k) {
     }
 }
 
-// Measured on AMD Zen 4 (N = 753, K = 8 and N = 20000, K = 6): a pass of
-// the AVX2 kernel costs 1.25-1.4 single evaluations, the AVX-512 one about
-// 1.75 (its transposes cost more), the SSE2 one about three, so that one is
-// never chosen: without AVX2 the search evaluates one point at a time.
-static Kernel preferred_points_kernel() {
-    for (Kernel k : {Kernel::avx2, Kernel::avx512})
-        if (points_kernel(k)) return k;
-    return Kernel::scalar;
+#if VIMOR_SIMD_KERNELS
+// An Intel core whose double addition takes 2 cycles: Golden Cove and later
+// (Alder Lake, Sapphire Rapids and their successors), told apart by AVX-VNNI,
+// which those cores brought.
+static bool intel_two_cycle_adder() {
+    unsigned a, b, c, d;
+    if (!__get_cpuid(0, &a, &b, &c, &d) || a < 7) return false;
+    if (!(b == 0x756e6547 && d == 0x49656e69 && c == 0x6c65746e)) return false;  // "GenuineIntel"
+    if (!__get_cpuid_count(7, 1, &a, &b, &c, &d)) return false;
+    return (a >> 4) & 1u;
+}
+#else
+static bool intel_two_cycle_adder() { return false; }
+#endif
+
+// A pass pays where the chain of additions, not the arithmetic beside it,
+// sets an evaluation's pace. Measured on AMD Zen 4 (3-cycle additions; the
+// default model, N = 753, K = 8, and N = 20000, K = 6): a pass of the AVX2
+// kernel costs 1.24-1.41 evaluations and serves 1.83-1.86 trials, so a
+// search costs 0.70-0.90 of an evaluation per trial against 1.01-1.10 one
+// point at a time; the AVX-512 pass costs about 1.75 (its transposes), the
+// SSE2 one about three, so those are never chosen. On Sapphire Rapids, whose
+// additions take 2 cycles, the same AVX2 pass (K = 8) issues about 95
+// vector operations per 8 observations to three vector ports, at least 32
+// cycles against the 16 of one evaluation's chain: two evaluations for a
+// pass that serves fewer than two trials, so there the search evaluates one
+// point at a time. bench/README.md has the figures.
+Kernel preferred_points_kernel() {
+    if (intel_two_cycle_adder() || !points_kernel(Kernel::avx2)) return Kernel::scalar;
+    return Kernel::avx2;
 }
 
 static std::atomic<int> active_points{-1};

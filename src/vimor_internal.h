@@ -134,8 +134,12 @@ void select_best_kernel();
 // processor lacks its instructions (always null for Kernel::scalar).
 PointsKernel points_kernel(Kernel k);
 
-// The several-point kernel the search uses, decided on the first call;
-// Kernel::scalar when it evaluates one point at a time.
+// The several-point kernel the search should use on this processor:
+// Kernel::scalar where evaluating one point at a time is faster.
+Kernel preferred_points_kernel();
+
+// The several-point kernel the search uses: preferred_points_kernel(),
+// decided on the first call, unless a test chose another.
 Kernel active_points_kernel();
 
 // Test hook: makes the search use several-point kernel k (Kernel::scalar:

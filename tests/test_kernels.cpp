@@ -172,6 +172,20 @@ TEST(Kernels, DispatchPicksAnAvailableKernelByRegressorCount) {
     for (int32_t nreg : {1, 2, 8, 10}) EXPECT_EQ(vimor::active_kernel(nreg), vimor::best_kernel(nreg));
 }
 
+TEST(Kernels, SearchEvaluatesSeveralPointsWhereAPassPays) {
+    // The compiler's CPU model as the independent witness: the AVX2
+    // several-point kernel wherever AVX2 is, except on Intel cores with
+    // AVX-VNNI (Golden Cove and later, whose 2-cycle additions make a pass
+    // cost more than the trials it serves).
+    bool avx2 = false, two_cycle_intel = false;
+#if defined(__x86_64__) && !defined(VIMOR_FORCE_SCALAR)
+    avx2 = __builtin_cpu_supports("avx2");
+    two_cycle_intel = __builtin_cpu_is("intel") && __builtin_cpu_supports("avxvnni");
+#endif
+    EXPECT_EQ(vimor::preferred_points_kernel(),
+              avx2 && !two_cycle_intel ? Kernel::avx2 : Kernel::scalar);
+}
+
 TEST(Kernels, ExportUsesTheSelectedKernel) {
     // Through the export, each selectable kernel gives the plain kernel's bits.
     std::mt19937_64 rng(7);
