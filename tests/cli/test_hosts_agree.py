@@ -50,6 +50,19 @@ def interval_cases():
     return cases
 
 
+def cli_interval_fit(test, path, seed, seed2, kind):
+    """The command line's fit with subsampling intervals of an interval case."""
+    p = subprocess.run([CLI, "fit", path, "--y", "y", "--x", "x1", "--normalize", "x2",
+                        "--intercept", "--restarts", "3", "--max-evals", "30000",
+                        "--seed", str(seed), "--seed2", str(seed2),
+                        "--subsamples", "25", "--subsample-size", "30",
+                        "--subsample-restarts", "2", "--level", "0.9",
+                        "--interval", kind, "--json"],
+                       capture_output=True, text=True, timeout=120)
+    test.assertEqual(p.returncode, 0, p.stderr)
+    return json.loads(p.stdout)
+
+
 class HostsAgree(unittest.TestCase):
     def fit_both(self, columns, y, normalize, fixed, quantile, minimize=False):
         names = list(columns)
@@ -82,15 +95,7 @@ class HostsAgree(unittest.TestCase):
     def intervals_both(self, columns, y, n, seed, seed2, kind):
         with tempfile.TemporaryDirectory() as folder:
             path = write_csv(folder, columns, y)
-            p = subprocess.run([CLI, "fit", path, "--y", "y", "--x", "x1", "--normalize", "x2",
-                                "--intercept", "--restarts", "3", "--max-evals", "30000",
-                                "--seed", str(seed), "--seed2", str(seed2),
-                                "--subsamples", "25", "--subsample-size", "30",
-                                "--subsample-restarts", "2", "--level", "0.9",
-                                "--interval", kind, "--json"],
-                               capture_output=True, text=True, timeout=120)
-            self.assertEqual(p.returncode, 0, p.stderr)
-            cli = json.loads(p.stdout)
+            cli = cli_interval_fit(self, path, seed, seed2, kind)
         model = vimor.MaxScore(normalize="x2", intercept=True, restarts=3, max_evals=30000,
                                seed=seed, seed2=seed2, subsamples=25, subsample_size=30,
                                subsample_restarts=2, level=0.9, interval=kind)
@@ -233,15 +238,7 @@ class RAgrees(unittest.TestCase):
         for rep, seed, seed2, kind, columns, y in interval_cases():
             with self.subTest(rep=rep), tempfile.TemporaryDirectory() as folder:
                 path = write_csv(folder, columns, y)
-                p = subprocess.run([CLI, "fit", path, "--y", "y", "--x", "x1", "--normalize",
-                                    "x2", "--intercept", "--restarts", "3", "--max-evals", "30000",
-                                    "--seed", str(seed), "--seed2", str(seed2),
-                                    "--subsamples", "25", "--subsample-size", "30",
-                                    "--subsample-restarts", "2", "--level", "0.9",
-                                    "--interval", kind, "--json"],
-                                   capture_output=True, text=True, timeout=120)
-                self.assertEqual(p.returncode, 0, p.stderr)
-                cli = json.loads(p.stdout)
+                cli = cli_interval_fit(self, path, seed, seed2, kind)
                 request = dict(formula="y ~ x1", normalize="x2", restarts=3, max_evals=30000,
                             seed=seed, seed2=seed2, subsamples=25, subsample_size=30,
                             subsample_restarts=2, level=0.9, interval=kind)
