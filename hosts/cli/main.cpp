@@ -13,19 +13,20 @@
 
 #include "defaults.h"
 #include "error.h"
-#include "flat.h"
-#include "inference.h"
+#include "fit/src/error.h"
+#include "fitting.h"
+#include "flags.h"
 #include "model.h"
 #include "module.h"
 #include "output.h"
 #include "progress.h"
 #include "report.h"
 #include "saved_model.h"
-#include "search.h"
 #include "table.h"
-#include "uncertainty.h"
 #include "text.h"
-#include "warnings.h"
+#include "uncertainty.h"
+
+namespace defaults = vimor_fit::defaults;
 
 namespace {
 
@@ -126,22 +127,23 @@ SavedModel saved_model(const CommonFlags &f) {
     return read_saved_model(f.model);
 }
 
-void check_objective(double objective) {
-    if (std::isnan(objective)) {
-        throw UsageError(
-            "the objective is not a number because an index x·β overflows; rescale the "
-            "regressors");
-    }
-}
-
+// The objective and the accuracy at `coef`, as the core scores them.
 Evaluation evaluate(const Module &module, const Problem &problem, double quantile,
                     const std::vector<double> &coef) {
-    Evaluation at;
-    at.coef = coef;
-    module.fcna(problem.response.data(), problem.regressors.data(), &problem.nobs, &problem.nreg,
-                at.coef.data(), &at.objective, &quantile, &problem.fixed_coef);
-    check_objective(at.objective);
-    at.correct = correctly_classified(problem, at.coef);
+    const vimor_fit::Problem view = core_problem(problem);
+    if (coef.size() + 1 != problem.names.size()) {
+        std::vector<std::string> free(problem.names.begin(), problem.names.end() - 1);
+        throw UsageError(fmt::format("--coef: expected {} values, one for each of {}, got {}",
+                                     free.size(), fmt::join(free, ","), coef.size()));
+    }
+    vimor_fit::check_problem(view);
+    Evaluation at{coef, vimor_fit::objective_at(core_module(module), view, quantile, coef.data()),
+                  0};
+    if (std::isnan(at.objective)) {
+        throw vimor_fit::ArgumentError("x", "the objective is not a number because an index "
+                                            "x.b overflows; rescale the regressors");
+    }
+    at.correct = vimor_fit::correctly_classified(view, at.coef.data());
     return at;
 }
 
@@ -151,46 +153,27 @@ void write_result(const CommonFlags &f, const std::string &text) {
     out.close();
 }
 
-int fit(const CommonFlags &f, const SearchFlags &sf, const InferenceFlags &inf) {
-    const double quantile = parse_quantile(f.quantile);
+int fit(const CommonFlags &f, const SearchFlags &sf) {
+    const vimor_fit::Given given = given_settings(sf, f.quantile);
     const ModelTerms terms = terms_from_flags(f);
     const Problem problem = load_problem(f, terms);
-    const Settings settings = resolve_settings(sf, quantile, problem);
-    const InferenceSettings inference =
-        resolve_inference(inf, settings, !sf.threads.empty(), problem);
     const Module module = load_module(f.library);
-
-    Fit result;
-    {
-        Progress progress(settings.restarts, isatty(STDERR_FILENO) == 1);
-        result = run_fit(module, problem, settings, [&](int done) { progress.done(done); });
-    }
-    for (const Restart &r : result.restarts) check_objective(r.value);
-    const Evaluation best = evaluate(module, problem, quantile, result.restarts[result.best].best);
-    FitReport report{problem, terms, settings, result, best, module.path, {}};
-    const auto flat = flat_ranges(module, problem, quantile, best.coef, best.objective);
-    Inference intervals;
-    if (inference.subsamples > 0) {
-        {
-            Progress progress(inference.subsamples, isatty(STDERR_FILENO) == 1,
-                              "subsample fits");
-            intervals = run_inference(module, problem, settings, inference, best.coef,
-                                      [&](int done) { progress.done(done); });
-        }
-        if (!inf.estimates_file.empty()) write_estimates(inf.estimates_file, problem, intervals);
-    }
-    add_uncertainty(report, flat, inference.subsamples > 0 ? &intervals : nullptr);
+    const std::unique_ptr<FitResult> result = run_fit(module, problem, given);
+    const bool intervals = result->settings().subsamples > 0;
+    if (intervals && !sf.estimates_file.empty()) write_estimates(sf.estimates_file, problem, *result);
+    FitReport report{problem, terms, *result, module.path, {}};
+    add_uncertainty(report);
     std::string text;
     if (f.json) {
         JsonObject o = fit_json(report);
-        if (inference.subsamples > 0) o.add("inference", inference_json(intervals));
+        if (intervals) o.add("inference", inference_json(*result));
         text = o.str() + "\n";
     } else {
         text = fit_text(report, f.verbose);
     }
     write_result(f, text);
-    for (const std::string &w : fit_warnings(problem, settings, result)) {
-        std::fprintf(stderr, "vimor: warning: %s\n", w.c_str());
+    for (const std::string &w : result->fit->warnings()) {
+        std::fprintf(stderr, "vimor: warning: %s\n", spelled(w).c_str());
     }
     return 0;
 }
@@ -207,14 +190,14 @@ int score(const CommonFlags &f, const std::string &coef_text) {
         coef = saved.coef;
     } else {
         if (coef_text.empty()) throw UsageError("--coef: give the coefficients, or a --model");
-        quantile = parse_quantile(f.quantile);
+        quantile = f.quantile.empty() ? defaults::quantile : parse_real("--quantile", f.quantile);
+        if (!(quantile > 0.0 && quantile < 1.0)) {
+            throw UsageError("--quantile: " + quote(f.quantile) + " is outside (0, 1)");
+        }
         terms = terms_from_flags(f);
     }
     const Problem problem = load_problem(f, terms);
-    if (f.model.empty()) {
-        const std::vector<std::string> free_names(problem.names.begin(), problem.names.end() - 1);
-        coef = parse_list("--coef", coef_text, free_names, false);
-    }
+    if (f.model.empty()) coef = parse_list("--coef", coef_text);
     const Module module = load_module(f.library);
     const Evaluation at = evaluate(module, problem, quantile, coef);
     write_result(f, f.json ? score_json(problem, quantile, at).str() + "\n"
@@ -228,11 +211,12 @@ int predict(const CommonFlags &f) {
     SavedModel saved = saved_model(f);
     saved.terms.response.clear();  // new data need not have it
     const Problem problem = load_problem(f, saved.terms);
-    const std::vector<double> index = indices(problem, saved.coef);
+    const vimor_fit::Problem view = core_problem(problem);
+    vimor_fit::check_problem(view);
     Output out(f.output);
     std::string chunk = "index,class\n";
-    for (std::size_t i = 0; i < index.size(); ++i) {
-        const double v = index[i];
+    for (std::int32_t i = 0; i < problem.nobs; ++i) {
+        const double v = vimor_fit::observation_index(view, saved.coef.data(), i);
         if (std::isnan(v)) {
             throw UsageError(fmt::format(
                 "the index of observation {} is not a number because x·β overflows; rescale "
@@ -311,105 +295,7 @@ int main(int argc, char **argv) {
                       "print JSON (every digit, every restart); with --output, a saved model");
     fit_cmd->add_flag("--verbose", fit_flags.verbose,
                       "also list the evaluations, the time and every restart");
-    fit_cmd
-        ->add_option(
-            "--lower", sf.lower,
-            "lower bounds of the free coefficients, comma-separated; default from the data")
-        ->type_name("LIST");
-    fit_cmd->add_option("--upper", sf.upper, "upper bounds; default from the data")
-        ->type_name("LIST");
-    fit_cmd
-        ->add_option("--box-scale", sf.box_scale,
-                     fmt::format("width of the default box, in standard deviations of the "
-                                 "normalized term; default {}",
-                                 defaults::box_scale))
-        ->type_name("NUM");
-    fit_cmd->add_option("--start", sf.start, "start point; default the centre of the box")
-        ->type_name("LIST");
-    fit_cmd
-        ->add_option("--step", sf.step,
-                     fmt::format("start step sizes (one value, or one per coefficient); "
-                                 "default {} of the box width",
-                                 defaults::step_fraction))
-        ->type_name("LIST");
-    fit_cmd
-        ->add_option("--step-gain", sf.step_gain,
-                     fmt::format("gain of the step adaptation; default {}", defaults::step_gain))
-        ->type_name("LIST");
-    fit_cmd
-        ->add_option("--temperature", sf.temperature,
-                     fmt::format("start temperature, > 0; default {}", defaults::temperature))
-        ->type_name("NUM");
-    fit_cmd
-        ->add_option(
-            "--cooling", sf.cooling,
-            fmt::format("temperature factor per stage, in (0, 1]; default {}", defaults::cooling))
-        ->type_name("NUM");
-    fit_cmd
-        ->add_option("--tolerance", sf.tolerance,
-                     fmt::format("convergence tolerance; default {} min(a, 1-a) / N, below the "
-                                 "smallest change of the objective",
-                                 defaults::tolerance_fraction))
-        ->type_name("NUM");
-    fit_cmd
-        ->add_option("--sweeps", sf.sweeps,
-                     fmt::format("sweeps per step adjustment; default {}", defaults::sweeps))
-        ->type_name("N");
-    fit_cmd
-        ->add_option("--adjustments", sf.adjustments,
-                     fmt::format("step adjustments per temperature stage; default {}",
-                                 defaults::adjustments))
-        ->type_name("N");
-    fit_cmd
-        ->add_option("--history", sf.history,
-                     fmt::format("stage-end values the convergence test compares; default {}",
-                                 defaults::history_len))
-        ->type_name("N");
-    fit_cmd
-        ->add_option("--max-evals", sf.max_evals,
-                     fmt::format("evaluation limit per restart; default {}", defaults::max_evals))
-        ->type_name("N");
-    fit_cmd
-        ->add_option("--restarts", sf.restarts,
-                     fmt::format("searches from different seeds; the best is reported; default {}",
-                                 defaults::restarts))
-        ->type_name("N");
-    fit_cmd
-        ->add_option("--seed", sf.seed,
-                     fmt::format("first seed, 0..31328; restart r uses seed + r; default {}",
-                                 defaults::seed))
-        ->type_name("N");
-    fit_cmd
-        ->add_option("--seed2", sf.seed2,
-                     fmt::format("second seed, 0..30081; default {}", defaults::seed2))
-        ->type_name("N");
-    fit_cmd
-        ->add_option("--threads", sf.threads,
-                     "threads for the restarts (results do not depend on it); default: cores")
-        ->type_name("N");
-    fit_cmd->add_flag("--minimize", sf.minimize, "minimize the objective instead");
-    InferenceFlags inf;
-    fit_cmd
-        ->add_option("--subsamples", inf.subsamples,
-                     "subsamples for confidence intervals by subsampling; default 0: none")
-        ->type_name("B");
-    fit_cmd
-        ->add_option("--subsample-size", inf.subsample_size,
-                     fmt::format("observations per subsample, {}..N-1; default floor(N^(2/3))",
-                                 kMinSubsampleSize))
-        ->type_name("b");
-    fit_cmd
-        ->add_option("--subsample-restarts", inf.subsample_restarts,
-                     "restarts of each subsample fit; default as --restarts")
-        ->type_name("N");
-    fit_cmd->add_option("--level", inf.level, "confidence level, in (0, 1); default 0.95")
-        ->type_name("L");
-    fit_cmd->add_option("--interval", inf.interval, "symmetric (default) or equal-tailed")
-        ->type_name("KIND");
-    fit_cmd
-        ->add_option("--subsample-estimates", inf.estimates_file,
-                     "write each subsample fit's coefficients to FILE as CSV")
-        ->type_name("FILE");
+    add_search_flags(*fit_cmd, sf);
 
     std::string coef;
     CLI::App *score_cmd = app.add_subcommand(
@@ -453,11 +339,15 @@ int main(int argc, char **argv) {
                 throw UsageError(unexpected(*command, command->remaining()));
             }
         }
-        if (*fit_cmd) return fit(fit_flags, sf, inf);
+        if (*fit_cmd) return fit(fit_flags, sf);
         if (*score_cmd) return score(score_flags, coef);
         return predict(predict_flags);
     } catch (const UsageError &e) {
         std::fprintf(stderr, "vimor: %s\n", e.what());
+    } catch (const vimor_fit::ArgumentError &e) {
+        const std::string flag = flag_for(e.argument);
+        std::fprintf(stderr, "vimor: %s%s\n", flag.empty() ? "" : (flag + ": ").c_str(),
+                     spelled(e.what()).c_str());
     } catch (const std::bad_alloc &) {
         std::fprintf(stderr,
                      "vimor: out of memory: the data or the settings need more memory than the "

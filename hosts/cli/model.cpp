@@ -147,7 +147,6 @@ Problem build_problem(Table &table, const ModelTerms &terms) {
         const std::string &name = problem.names[j];
         const bool normalized = j + 1 == problem.names.size();
         const std::string flag = normalized ? "--normalize" : "--x";
-        const std::size_t first = problem.regressors.size();
         if (terms.intercept && j == 0) {
             problem.regressors.insert(problem.regressors.end(), table.size(), 1.0);
         } else {
@@ -157,47 +156,6 @@ Problem build_problem(Table &table, const ModelTerms &terms) {
             problem.regressors.insert(problem.regressors.end(), column.begin(), column.end());
             table.columns.erase(name);
         }
-        const double *values = problem.regressors.data() + first;
-        bool all_zero = true, constant = true;
-        for (std::size_t i = 0; i < table.size(); ++i) {
-            all_zero = all_zero && values[i] == 0.0;
-            constant = constant && values[i] == values[0];
-        }
-        if (all_zero) {
-            throw UsageError(fmt::format(
-                "{}: column {} is zero in every row of {}: {}", flag, quote(name), table.path,
-                normalized ? "it cannot carry the scale" : "its coefficient is not identified"));
-        }
-        if (normalized && constant) {
-            throw UsageError(
-                fmt::format("--normalize: column {} is constant ({} in every row of "
-                            "{}): the scale needs a regressor that varies",
-                            quote(name), values[0], table.path));
-        }
     }
     return problem;
-}
-
-std::vector<double> indices(const Problem &problem, const std::vector<double> &coef) {
-    std::vector<double> index(problem.nobs);
-    const std::int32_t last = problem.nreg - 1;
-    for (std::int32_t i = 0; i < problem.nobs; ++i) {
-        double sum = 0.0;
-        for (std::int32_t j = 0; j < last; ++j) sum = problem.column(j)[i] * coef[j] + sum;
-        index[i] = problem.column(last)[i] * problem.fixed_coef + sum;
-    }
-    return index;
-}
-
-std::int64_t correctly_classified(const Problem &problem, const std::vector<double> &coef) {
-    std::int64_t count = 0;
-    const std::int32_t last = problem.nreg - 1;
-    for (std::int32_t i = 0; i < problem.nobs; ++i) {
-        double index = 0.0;
-        for (std::int32_t j = 0; j < last; ++j) index = problem.column(j)[i] * coef[j] + index;
-        index = problem.column(last)[i] * problem.fixed_coef + index;
-        const bool predicted = index >= 0.0;
-        if (predicted == (problem.response[i] == 1.0)) ++count;
-    }
-    return count;
 }

@@ -55,16 +55,10 @@ void add_derived_columns(Table &table);
 // Parses --normalize COLUMN[=VALUE] into `terms`.
 void parse_normalize(const std::string &text, ModelTerms &terms);
 
-// Builds and checks the problem from a table read with wanted_columns(),
-// moving the columns out of it to keep one copy of the data in memory.
-// Throws UsageError naming the flag, or the file, line and column, of the
-// first fault.
+// Builds the problem from a table read with wanted_columns(), moving the
+// columns out of it to keep one copy of the data in memory. Throws
+// UsageError naming the flag, or the file, line and column, of a response
+// that is not 0 or 1; the estimation core checks the rest.
 Problem build_problem(Table &table, const ModelTerms &terms);
-
-// The index x_i . beta of each observation, summed in the module's order.
-std::vector<double> indices(const Problem &problem, const std::vector<double> &coef);
-
-// The number of observations with 1[x_i . beta >= 0] equal to y_i.
-std::int64_t correctly_classified(const Problem &problem, const std::vector<double> &coef);
 
 #endif

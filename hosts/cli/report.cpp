@@ -84,8 +84,8 @@ std::string model_json(const FitReport &r) {
     m.add("normalize", json_string(r.terms.normalize));
     m.add("fixed_coef", fmt::format("{}", r.terms.fixed_coef));
     m.add("intercept", r.terms.intercept ? "true" : "false");
-    m.add("quantile", fmt::format("{}", r.settings.quantile));
-    m.add("maximize", r.settings.maximize ? "true" : "false");
+    m.add("quantile", fmt::format("{}", r.fit.settings().quantile));
+    m.add("maximize", r.fit.settings().maximize ? "true" : "false");
     return m.str(1);
 }
 
@@ -116,29 +116,29 @@ std::string json_numbers(const std::vector<double> &v) {
 
 std::string fit_text(const FitReport &r, bool verbose) {
     const Problem &problem = r.problem;
-    const Fit &fit = r.fit;
-    std::string out = header("fit", problem, r.settings.quantile);
-    out += coefficient_table(problem, r.best.coef, r.columns);
-    std::size_t converged = 0;
-    for (const auto &x : fit.restarts) converged += x.status == 0;
+    const std::vector<Restart> &restarts = r.fit.fit->restarts();
+    std::string out = header("fit", problem, r.fit.settings().quantile);
+    out += coefficient_table(problem, r.fit.coef, r.columns);
+    const std::size_t converged = static_cast<std::size_t>(r.fit.get("converged")[0]);
     out += fmt::format("\n  {:<22} {:.7g}\n",
-                       r.settings.maximize ? "objective (maximized)" : "objective (minimized)",
-                       r.best.objective);
-    out += fmt::format("  {:<22} {}\n", "accuracy", accuracy_text(problem, r.best.correct));
+                       r.fit.settings().maximize ? "objective (maximized)" : "objective (minimized)",
+                       r.fit.objective);
+    out += fmt::format("  {:<22} {}\n", "accuracy", accuracy_text(problem, r.fit.correct));
     out += fmt::format("  {:<22} {} of {} reached the best value; {} converged", "restarts",
-                       fit.reached, fit.restarts.size(), converged);
-    if (converged < fit.restarts.size()) {
-        out += fmt::format(", {} hit the evaluation limit", fit.restarts.size() - converged);
+                       r.fit.count("reached"), restarts.size(), converged);
+    if (converged < restarts.size()) {
+        out += fmt::format(", {} hit the evaluation limit", restarts.size() - converged);
     }
     out += "\n";
     for (const std::string &note : r.notes) out += "  " + note + "\n";
     if (!verbose) return out;
-    out += fmt::format("  {:<22} {} in {:.2f} s ({})\n", "evaluations", fit.evals, fit.seconds,
+    out += fmt::format("  {:<22} {} in {:.2f} s ({})\n", "evaluations",
+                       r.fit.count("evaluations"), r.fit.get("seconds")[0],
                        printable(r.module_path));
-    out += fmt::format("  {:<22} restart {}\n\n", "best", fit.best + 1);
+    out += fmt::format("  {:<22} restart {}\n\n", "best", r.fit.count("best_restart") + 1);
     out += "  restart  seed1  seed2  objective               status            evaluations\n";
-    for (std::size_t i = 0; i < fit.restarts.size(); ++i) {
-        const Restart &x = fit.restarts[i];
+    for (std::size_t i = 0; i < restarts.size(); ++i) {
+        const Restart &x = restarts[i];
         out += fmt::format("  {:>7}  {:>5}  {:>5}  {:<22}  {:<16}  {:>11}\n", i + 1, x.seed1,
                            x.seed2, x.value, status_name(x.status), x.evals);
     }
@@ -147,11 +147,11 @@ std::string fit_text(const FitReport &r, bool verbose) {
 
 JsonObject fit_json(const FitReport &r) {
     const Problem &problem = r.problem;
-    const Settings &settings = r.settings;
-    const Fit &fit = r.fit;
+    const Settings &settings = r.fit.settings();
+    const std::vector<Restart> &all = r.fit.fit->restarts();
     std::string restarts = "[";
-    for (std::size_t i = 0; i < fit.restarts.size(); ++i) {
-        const Restart &x = fit.restarts[i];
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const Restart &x = all[i];
         restarts += fmt::format(
             "{}\n    {{\"seed1\": {}, \"seed2\": {}, \"objective\": {}, \"status\": {}, "
             "\"status_name\": \"{}\", \"coefficients\": {}, \"evaluations\": {}, "
@@ -168,12 +168,12 @@ JsonObject fit_json(const FitReport &r) {
     o.add("quantile", fmt::format("{}", settings.quantile));
     o.add("maximize", settings.maximize ? "true" : "false");
     o.add("model", model_json(r));
-    o.add("regressors", regressors_json(problem, r.best.coef, r.regressor_members));
-    add_fit_measures(o, problem, r.best);
-    o.add("best_restart", fmt::format("{}", fit.best + 1));
-    o.add("reached_best", fmt::format("{}", fit.reached));
-    o.add("evaluations", fmt::format("{}", fit.evals));
-    o.add("wall_seconds", fmt::format("{}", fit.seconds));
+    o.add("regressors", regressors_json(problem, r.fit.coef, r.regressor_members));
+    add_fit_measures(o, problem, Evaluation{r.fit.coef, r.fit.objective, r.fit.correct});
+    o.add("best_restart", fmt::format("{}", r.fit.count("best_restart") + 1));
+    o.add("reached_best", fmt::format("{}", r.fit.count("reached")));
+    o.add("evaluations", fmt::format("{}", r.fit.count("evaluations")));
+    o.add("wall_seconds", fmt::format("{}", r.fit.get("seconds")[0]));
     o.add("module", json_string(r.module_path));
     o.add("settings",
           fmt::format("{{\"lower\": {}, \"upper\": {}, \"start\": {}, \"step\": {}, "

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "fitting.h"
 #include "model.h"
-#include "search.h"
 
 struct Evaluation {
     std::vector<double> coef;  // K - 1 free coefficients
@@ -38,9 +38,7 @@ struct TableColumn {
 struct FitReport {
     const Problem &problem;
     const ModelTerms &terms;
-    const Settings &settings;
-    const Fit &fit;
-    const Evaluation &best;
+    const FitResult &fit;
     std::string module_path;
     std::vector<TableColumn> columns;  // beside the coefficients
     // Members other features add to each regressor's JSON object (the

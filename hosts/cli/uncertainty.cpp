@@ -21,28 +21,31 @@ TableColumn column(std::string title, std::vector<std::string> cells) {
 
 }  // namespace
 
-void add_uncertainty(FitReport &report, const std::vector<FlatRange> &flat,
-                     const Inference *inference) {
+void add_uncertainty(FitReport &report) {
+    const FitResult &fit = report.fit;
+    const Settings &s = fit.settings();
+    const bool intervals = s.subsamples > 0;
+    const std::vector<double> flat_lo = fit.get("flat_lower"), flat_hi = fit.get("flat_upper");
+    const std::vector<double> lower = intervals ? fit.get("interval_lower") : std::vector<double>();
+    const std::vector<double> upper = intervals ? fit.get("interval_upper") : std::vector<double>();
     const std::size_t k = report.problem.names.size();
     std::vector<std::string> interval_cells(k), flat_cells(k);
     report.regressor_members.assign(k, JsonObject{});
     for (std::size_t j = 0; j < k; ++j) {
         JsonObject &m = report.regressor_members[j];
         if (j + 1 == k) {  // the normalized coefficient is given, not estimated
-            if (inference) m.add("interval", "null");
+            if (intervals) m.add("interval", "null");
             m.add("flat", "null");
             continue;
         }
-        if (inference) {
-            const double lo = inference->lower[j], hi = inference->upper[j];
-            interval_cells[j] = fmt::format("[{:.7g}, {:.7g}]", lo, hi);
-            m.add("interval", fmt::format("[{}, {}]", lo, hi));
+        if (intervals) {
+            interval_cells[j] = fmt::format("[{:.7g}, {:.7g}]", lower[j], upper[j]);
+            m.add("interval", fmt::format("[{}, {}]", lower[j], upper[j]));
         }
-        flat_cells[j] = fmt::format("[{:.7g}, {:.7g}]", flat[j].lo, flat[j].hi);
-        m.add("flat", fmt::format("[{}, {}]", json_end(flat[j].lo), json_end(flat[j].hi)));
+        flat_cells[j] = fmt::format("[{:.7g}, {:.7g}]", flat_lo[j], flat_hi[j]);
+        m.add("flat", fmt::format("[{}, {}]", json_end(flat_lo[j]), json_end(flat_hi[j])));
     }
-    if (inference) {
-        const InferenceSettings &s = inference->settings;
+    if (intervals) {
         report.columns.push_back(
             column(fmt::format("{:g}% interval", 100 * s.level), interval_cells));
         report.notes.push_back(fmt::format(
@@ -50,30 +53,30 @@ void add_uncertainty(FitReport &report, const std::vector<FlatRange> &flat,
             "{} of {} fits reached their best value more than once; {} draws redrawn "
             "(normalized column constant); {:.2f} s",
             "intervals", s.symmetric ? "symmetric" : "equal-tailed", 100 * s.level, s.subsamples,
-            s.size, s.restarts, inference->multiple_best, s.subsamples, inference->redrawn,
-            inference->seconds));
-        if (inference->limit_hit > 0) {
+            s.subsample_size, s.subsample_restarts, fit.count("multiple_best"), s.subsamples,
+            fit.count("redrawn"), fit.get("subsample_seconds")[0]));
+        if (fit.count("limit_hit") > 0) {
             report.notes.push_back(
                 fmt::format("{:<22} {} subsample fits hit the evaluation limit in every restart",
-                            "", inference->limit_hit));
+                            "", fit.count("limit_hit")));
         }
     }
     report.columns.push_back(column("flat range", flat_cells));
 }
 
-std::string inference_json(const Inference &inf) {
-    const InferenceSettings &s = inf.settings;
+std::string inference_json(const FitResult &fit) {
+    const Settings &s = fit.settings();
     JsonObject o;
     o.add("method", "\"subsampling\"");
     o.add("interval", s.symmetric ? "\"symmetric\"" : "\"equal-tailed\"");
     o.add("level", fmt::format("{}", s.level));
     o.add("subsamples", fmt::format("{}", s.subsamples));
-    o.add("subsample_size", fmt::format("{}", s.size));
+    o.add("subsample_size", fmt::format("{}", s.subsample_size));
     o.add("rate", "\"n^(1/3)\"");
-    o.add("restarts_per_fit", fmt::format("{}", s.restarts));
-    o.add("redrawn", fmt::format("{}", inf.redrawn));
-    o.add("fits_best_reached_more_than_once", fmt::format("{}", inf.multiple_best));
-    o.add("fits_at_evaluation_limit", fmt::format("{}", inf.limit_hit));
-    o.add("wall_seconds", fmt::format("{}", inf.seconds));
+    o.add("restarts_per_fit", fmt::format("{}", s.subsample_restarts));
+    o.add("redrawn", fmt::format("{}", fit.count("redrawn")));
+    o.add("fits_best_reached_more_than_once", fmt::format("{}", fit.count("multiple_best")));
+    o.add("fits_at_evaluation_limit", fmt::format("{}", fit.count("limit_hit")));
+    o.add("wall_seconds", fmt::format("{}", fit.get("subsample_seconds")[0]));
     return o.str(1);
 }

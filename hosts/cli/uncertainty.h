@@ -5,16 +5,12 @@
 #define VIMOR_CLI_UNCERTAINTY_H
 
 #include <string>
-#include <vector>
 
-#include "flat.h"
-#include "inference.h"
 #include "report.h"
 
-// `inference` may be null: no subsampling ran.
-void add_uncertainty(FitReport &report, const std::vector<FlatRange> &flat,
-                     const Inference *inference);
+// The intervals are shown when the fit drew subsamples.
+void add_uncertainty(FitReport &report);
 
-std::string inference_json(const Inference &inference);
+std::string inference_json(const FitResult &fit);
 
 #endif

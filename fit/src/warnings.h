@@ -1,13 +1,15 @@
-// Signs that a fit may not mean what it seems, printed on standard error;
-// they never change the result.
-#ifndef VIMOR_CLI_WARNINGS_H
-#define VIMOR_CLI_WARNINGS_H
+// Signs that a fit may not mean what it seems; they never change the result.
+#ifndef VIMOR_FIT_WARNINGS_H
+#define VIMOR_FIT_WARNINGS_H
 
 #include <string>
 #include <vector>
 
-#include "model.h"
-#include "search.h"
+#include "problem.h"
+#include "restarts.h"
+#include "settings.h"
+
+namespace vimor_fit {
 
 // - an estimate on (within 1/100 of the width of) a bound of its box: the
 //   box may cut off the maximum;
@@ -17,6 +19,8 @@
 //   box width apart in some coefficient: the maximum is a set, and the
 //   estimate one point of it.
 std::vector<std::string> fit_warnings(const Problem &problem, const Settings &settings,
-                                      const Fit &fit);
+                                      const std::vector<Restart> &restarts, std::size_t best);
+
+}  // namespace vimor_fit
 
 #endif

@@ -1,0 +1,93 @@
+#include "fitting.h"
+
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "error.h"
+#include "progress.h"
+
+vimor_fit::Problem core_problem(const Problem &problem) {
+    vimor_fit::Problem view;
+    view.response = problem.response.empty() ? nullptr : problem.response.data();
+    view.regressors = problem.regressors.data();
+    view.nobs = problem.nobs;
+    view.nreg = problem.nreg;
+    view.fixed_coef = problem.fixed_coef;
+    view.names = problem.names;
+    return view;
+}
+
+vimor_fit::Module core_module(const Module &module) { return {module.fcna, module.saa}; }
+
+std::vector<double> FitResult::get(const char *key) const {
+    std::vector<double> v;
+    fit->value(key, v);
+    return v;
+}
+
+namespace {
+
+// One progress line per phase: restarts, then subsample fits.
+struct Lines {
+    std::unique_ptr<Progress> line;
+    std::int32_t phase = -1;
+};
+
+void progress(void *user, std::int32_t phase, std::int32_t done, std::int32_t total) {
+    Lines &lines = *static_cast<Lines *>(user);
+    if (phase != lines.phase) {
+        lines.line.reset();
+        lines.line = std::make_unique<Progress>(total, isatty(STDERR_FILENO) == 1,
+                                                phase == 0 ? "restarts" : "subsample fits");
+        lines.phase = phase;
+    }
+    lines.line->done(done);
+}
+
+}  // namespace
+
+std::unique_ptr<FitResult> run_fit(const Module &module, const Problem &problem,
+                                   const vimor_fit::Given &given) {
+    auto result = std::make_unique<FitResult>();
+    result->view = core_problem(problem);
+    vimor_fit::check_problem(result->view);
+    result->fit = std::make_unique<vimor_fit::Fit>(result->view, core_module(module));
+    result->fit->given = given;
+    result->fit->prepare();
+    {
+        Lines lines;
+        result->fit->run(0, vimor_fit::Hooks{nullptr, nullptr, progress, &lines});
+    }
+    result->coef = result->get("coef");
+    result->objective = result->get("objective")[0];
+    result->correct = static_cast<std::int64_t>(result->get("correct")[0]);
+    return result;
+}
+
+void write_estimates(const std::string &path, const Problem &problem, const FitResult &fit) {
+    std::FILE *file = std::fopen(path.c_str(), "w");
+    if (!file) throw UsageError("--subsample-estimates: cannot write " + path);
+    std::vector<std::string> names;
+    for (auto name = problem.names.begin(); name + 1 != problem.names.end(); ++name) {
+        // Quoted as CSV when the name holds a comma, a quote or a line break.
+        if (name->find_first_of(",\"\r\n") == std::string::npos) {
+            names.push_back(*name);
+            continue;
+        }
+        std::string quoted = "\"";
+        for (char c : *name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+        names.push_back(quoted + "\"");
+    }
+    const std::vector<double> estimates = fit.get("subsample_estimates");
+    const std::size_t nfree = problem.names.size() - 1;
+    std::string text = fmt::format("{}\n", fmt::join(names, ","));
+    for (std::size_t row = 0; row + nfree <= estimates.size() && nfree > 0; row += nfree) {
+        text += fmt::format("{}\n", fmt::join(estimates.begin() + row,
+                                              estimates.begin() + row + nfree, ","));
+    }
+    const bool ok = std::fputs(text.c_str(), file) >= 0;
+    if (std::fclose(file) != 0 || !ok)
+        throw UsageError("--subsample-estimates: cannot write " + path);
+}
