@@ -7,55 +7,36 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "defaults.h"
+#include "fit/src/settings.h"
 
 namespace {
 
-// Population moments in observation order, as the hosts compute them.
-void moments(const double *x, int32_t n, double &mean, double &sd) {
-    double sum = 0.0;
-    for (int32_t i = 0; i < n; ++i) sum = sum + x[i];
-    mean = sum / n;
-    double squares = 0.0;
-    for (int32_t i = 0; i < n; ++i) {
-        const double d = x[i] - mean;
-        squares = squares + d * d;
-    }
-    sd = std::sqrt(squares / n);
-}
-
-// The default box, start, step and settings for a problem whose data are set.
+// The default box, start, step and settings, from the estimation core.
 void apply_defaults(DefaultSearch &p) {
-    const int32_t n = p.nobs, nfree = p.nreg - 1;
-    const double *last = p.regressors.data() + static_cast<size_t>(nfree) * n;
-    double mean_k = 0, sd_k = 0;
-    moments(last, n, mean_k, sd_k);
-    const double scale = defaults::box_scale * std::fabs(p.fixed_coef);
-    for (int32_t j = 0; j < nfree; ++j) {
-        const double *x = p.regressors.data() + static_cast<size_t>(j) * n;
-        double mean_j = 0, sd_j = 0;
-        moments(x, n, mean_j, sd_j);
-        bool constant = true;
-        for (int32_t i = 1; i < n; ++i) constant = constant && x[i] == x[0];
-        const double half = constant ? scale * (std::fabs(mean_k) + sd_k) / std::fabs(x[0])
-                                     : scale * sd_k / sd_j;
-        p.lower.push_back(-half);
-        p.upper.push_back(half);
-        p.start.push_back(0.5 * -half + 0.5 * half);
-        p.step.push_back(defaults::step_fraction * (half - -half));
-        p.step_gain.push_back(defaults::step_gain);
-    }
-    p.quantile = defaults::quantile;
-    p.maximize = defaults::maximize ? 1 : 0;
-    p.temperature = defaults::temperature;
-    p.cooling = defaults::cooling;
-    p.tolerance = defaults::tolerance_fraction * std::fmin(p.quantile, 1.0 - p.quantile) / n;
-    p.sweeps = static_cast<int32_t>(defaults::sweeps);
-    p.adjustments = static_cast<int32_t>(defaults::adjustments);
-    p.history_len = static_cast<int32_t>(defaults::history_len);
-    p.max_evals = static_cast<int32_t>(defaults::max_evals);
-    p.seed1 = static_cast<int32_t>(defaults::seed % 31329);
-    p.seed2 = static_cast<int32_t>(defaults::seed2 % 30082);
+    vimor_fit::Problem view;
+    view.response = p.response.data();
+    view.regressors = p.regressors.data();
+    view.nobs = p.nobs;
+    view.nreg = p.nreg;
+    view.fixed_coef = p.fixed_coef;
+    view.names.assign(p.nreg, "x");
+    const vimor_fit::Settings s = vimor_fit::resolve(vimor_fit::Given(), view);
+    p.lower = s.lower;
+    p.upper = s.upper;
+    p.start = s.start;
+    p.step = s.step;
+    p.step_gain = s.step_gain;
+    p.quantile = s.quantile;
+    p.maximize = s.maximize ? 1 : 0;
+    p.temperature = s.temperature;
+    p.cooling = s.cooling;
+    p.tolerance = s.tolerance;
+    p.sweeps = s.sweeps;
+    p.adjustments = s.adjustments;
+    p.history_len = s.history_len;
+    p.max_evals = s.max_evals;
+    p.seed1 = s.seed;  // restart 0
+    p.seed2 = s.seed2;
 }
 
 }  // namespace

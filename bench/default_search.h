@@ -1,6 +1,6 @@
 // The problems of the default-search benchmark: the command line's default
 // model on the bundled Mroz data, and a simulated 20000 x 6 problem, each
-// with the default box, start and settings of python/vimor/defaults.json.
+// with the default box, start and settings of the estimation core.
 #ifndef VIMOR_BENCH_DEFAULT_SEARCH_H
 #define VIMOR_BENCH_DEFAULT_SEARCH_H
 

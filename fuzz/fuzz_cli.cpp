@@ -13,8 +13,10 @@
 #include <string>
 
 #include "error.h"
+#include "fit/src/error.h"
+#include "fitting.h"
+#include "flags.h"
 #include "model.h"
-#include "search.h"
 #include "table.h"
 
 namespace {
@@ -92,7 +94,7 @@ void check_settings(const Settings &s, const Problem &p) {
     CHECK(s.cooling > 0.0 && s.cooling <= 1.0);
     CHECK(std::isfinite(s.tolerance) && s.tolerance >= 0.0);
     CHECK(s.sweeps >= 1 && s.adjustments >= 1 && s.history_len >= 1 && s.max_evals >= 1);
-    CHECK(s.restarts >= 1 && s.threads >= 1);
+    CHECK(s.restarts >= 1 && s.threads >= 0);
     CHECK(s.seed >= 0 && s.seed2 >= 0);
 }
 
@@ -128,8 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const Problem problem = build_problem(table, terms);
         check_problem(problem, !terms.response.empty());
 
-        const double quantile = parse_quantile(flag(in));
-        CHECK(quantile > 0.0 && quantile < 1.0);
+        const std::string quantile = flag(in);
         SearchFlags f;
         for (std::string *s : {&f.lower, &f.upper, &f.start, &f.step, &f.step_gain, &f.box_scale,
                                &f.temperature, &f.cooling, &f.tolerance, &f.sweeps,
@@ -137,8 +138,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                                &f.seed2, &f.threads})
             *s = flag(in);
         f.minimize = in.ConsumeBool();
-        check_settings(resolve_settings(f, quantile, problem), problem);
+        const vimor_fit::Problem view = core_problem(problem);
+        if (!problem.response.empty()) {
+            vimor_fit::check_problem(view);
+            check_settings(vimor_fit::resolve(given_settings(f, quantile), view), problem);
+        }
     } catch (const UsageError &) {
+    } catch (const vimor_fit::ArgumentError &) {
     }
     return 0;
 }

@@ -33,7 +33,7 @@ void check_problem(const Problem &p) {
         for (std::int32_t i = 0; i < p.nobs; ++i) {
             const double y = p.response[i];
             if (y != 0.0 && y != 1.0) {
-                throw ArgumentError("y", "observation " + std::to_string(i + 1) + " is " +
+                throw ArgumentError("y", "row " + std::to_string(i + 1) + " is " +
                                              shortest(y) + ", neither 0 nor 1");
             }
             ones += y == 1.0;
@@ -53,7 +53,7 @@ void check_problem(const Problem &p) {
         for (std::int32_t i = 0; i < p.nobs; ++i) {
             if (!std::isfinite(x[i])) {
                 throw ArgumentError(argument, "column " + quote(p.names[j]) + " is " +
-                                                  shortest(x[i]) + " in observation " +
+                                                  shortest(x[i]) + " in row " +
                                                   std::to_string(i + 1) +
                                                   "; every value must be finite");
             }
@@ -62,14 +62,14 @@ void check_problem(const Problem &p) {
         }
         if (all_zero) {
             throw ArgumentError(argument, "column " + quote(p.names[j]) +
-                                              " is zero in every observation: " +
+                                              " is zero in every row: " +
                                               (normalized ? "it cannot carry the scale"
                                                           : "its coefficient is not identified"));
         }
         if (normalized && constant) {
             throw ArgumentError(argument, "column " + quote(p.names[j]) + " is constant (" +
                                               shortest(x[0]) +
-                                              " in every observation): the scale needs a "
+                                              " in every row): the scale needs a "
                                               "regressor that varies");
         }
     }

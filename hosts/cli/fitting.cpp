@@ -48,6 +48,12 @@ void progress(void *user, std::int32_t phase, std::int32_t done, std::int32_t to
 
 }  // namespace
 
+void check_settings(const Problem &problem, const vimor_fit::Given &given) {
+    const vimor_fit::Problem view = core_problem(problem);
+    vimor_fit::check_problem(view);
+    vimor_fit::resolve(given, view);
+}
+
 std::unique_ptr<FitResult> run_fit(const Module &module, const Problem &problem,
                                    const vimor_fit::Given &given) {
     auto result = std::make_unique<FitResult>();

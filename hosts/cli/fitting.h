@@ -31,6 +31,9 @@ struct FitResult {
     long long count(const char *key) const { return static_cast<long long>(get(key)[0]); }
 };
 
+// Checks the problem and the settings, as the fit will, without running it.
+void check_settings(const Problem &problem, const vimor_fit::Given &given);
+
 // Prepares and runs the fit (restarts, then subsample fits when asked),
 // drawing progress on standard error when it is a terminal.
 std::unique_ptr<FitResult> run_fit(const Module &module, const Problem &problem,

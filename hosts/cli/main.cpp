@@ -157,6 +157,7 @@ int fit(const CommonFlags &f, const SearchFlags &sf) {
     const vimor_fit::Given given = given_settings(sf, f.quantile);
     const ModelTerms terms = terms_from_flags(f);
     const Problem problem = load_problem(f, terms);
+    check_settings(problem, given);  // before any work, even loading the module
     const Module module = load_module(f.library);
     const std::unique_ptr<FitResult> result = run_fit(module, problem, given);
     const bool intervals = result->settings().subsamples > 0;
