@@ -278,71 +278,56 @@ std::string unexpected(const CLI::App &command, const std::vector<std::string> &
     return message;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
-    CLI::App app{
-        "vimor: binary-response quantile regression by maximum score, "
-        "optimised by simulated annealing"};
-    app.require_subcommand(1);
-    app.set_version_flag("--version", "vimor " VIMOR_VERSION);
-
-    CommonFlags fit_flags, score_flags, predict_flags;
-    SearchFlags sf;
-    CLI::App *fit_cmd = app.add_subcommand("fit", "estimate the coefficients");
-    add_data(*fit_cmd, fit_flags);
-    add_model(*fit_cmd, fit_flags);
-    fit_cmd->add_flag("--json", fit_flags.json,
-                      "print JSON (every digit, every restart); with --output, a saved model");
-    fit_cmd->add_flag("--verbose", fit_flags.verbose,
-                      "also list the evaluations, the time and every restart");
-    add_search_flags(*fit_cmd, sf);
-
+// The three commands, their flags bound to `c`.
+struct Commands {
+    CommonFlags fit, score, predict;
+    SearchFlags search;
     std::string coef;
-    CLI::App *score_cmd = app.add_subcommand(
+    CLI::App *fit_cmd = nullptr, *score_cmd = nullptr, *predict_cmd = nullptr;
+};
+
+void declare(CLI::App &app, Commands &c) {
+    c.fit_cmd = app.add_subcommand("fit", "estimate the coefficients");
+    add_data(*c.fit_cmd, c.fit);
+    add_model(*c.fit_cmd, c.fit);
+    c.fit_cmd->add_flag("--json", c.fit.json,
+                        "print JSON (every digit, every restart); with --output, a saved model");
+    c.fit_cmd->add_flag("--verbose", c.fit.verbose,
+                        "also list the evaluations, the time and every restart");
+    add_search_flags(*c.fit_cmd, c.search);
+
+    c.score_cmd = app.add_subcommand(
         "score", "evaluate the objective and the accuracy at given or saved coefficients");
-    add_data(*score_cmd, score_flags);
-    add_model(*score_cmd, score_flags);
-    score_cmd->add_flag("--json", score_flags.json, "print JSON instead of a table");
-    score_cmd
-        ->add_option("--coef", coef,
+    add_data(*c.score_cmd, c.score);
+    add_model(*c.score_cmd, c.score);
+    c.score_cmd->add_flag("--json", c.score.json, "print JSON instead of a table");
+    c.score_cmd
+        ->add_option("--coef", c.coef,
                      "the free coefficients, comma-separated, in the order fit prints them")
         ->type_name("LIST");
-    score_cmd->add_option("--model", score_flags.model, "a fit saved with --json --output")
+    c.score_cmd->add_option("--model", c.score.model, "a fit saved with --json --output")
         ->type_name("FILE");
 
-    CLI::App *predict_cmd = app.add_subcommand(
+    c.predict_cmd = app.add_subcommand(
         "predict", "write each row's index x·β and predicted class (CSV: index,class)");
-    add_data(*predict_cmd, predict_flags);
-    predict_cmd
-        ->add_option("--model", predict_flags.model, "a fit saved with --json --output")
+    add_data(*c.predict_cmd, c.predict);
+    c.predict_cmd->add_option("--model", c.predict.model, "a fit saved with --json --output")
         ->type_name("FILE");
+    for (CLI::App *command : {&app, c.fit_cmd, c.score_cmd, c.predict_cmd}) command->allow_extras();
+}
 
-    for (CLI::App *command : {&app, fit_cmd, score_cmd, predict_cmd}) command->allow_extras();
-
+// Runs the command given; every failure becomes one line and exit status 2.
+int run(const CLI::App &app, const Commands &c) {
     try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp &e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion &e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError &e) {
-        // A word the program does not know explains the error best.
-        const std::string message = app.remaining().empty()
-                                        ? printable(e.what(), 200) + " (see vimor --help)"
-                                        : unexpected(app, app.remaining());
-        std::fprintf(stderr, "vimor: %s\n", message.c_str());
-        return 2;
-    }
-    try {
-        for (const CLI::App *command : {fit_cmd, score_cmd, predict_cmd, &app}) {
+        const CLI::App *commands[] = {c.fit_cmd, c.score_cmd, c.predict_cmd, &app};
+        for (const CLI::App *command : commands) {
             if ((command == &app || *command) && !command->remaining().empty()) {
                 throw UsageError(unexpected(*command, command->remaining()));
             }
         }
-        if (*fit_cmd) return fit(fit_flags, sf);
-        if (*score_cmd) return score(score_flags, coef);
-        return predict(predict_flags);
+        if (*c.fit_cmd) return fit(c.fit, c.search);
+        if (*c.score_cmd) return score(c.score, c.coef);
+        return predict(c.predict);
     } catch (const UsageError &e) {
         std::fprintf(stderr, "vimor: %s\n", e.what());
     } catch (const vimor_fit::ArgumentError &e) {
@@ -357,4 +342,31 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "vimor: %s\n", printable(e.what(), 200).c_str());
     }
     return 2;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    CLI::App app{
+        "vimor: binary-response quantile regression by maximum score, "
+        "optimised by simulated annealing"};
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "vimor " VIMOR_VERSION);
+    Commands commands;
+    declare(app, commands);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion &e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError &e) {
+        // A word the program does not know explains the error best.
+        const std::string message = app.remaining().empty()
+                                        ? printable(e.what(), 200) + " (see vimor --help)"
+                                        : unexpected(app, app.remaining());
+        std::fprintf(stderr, "vimor: %s\n", message.c_str());
+        return 2;
+    }
+    return run(app, commands);
 }
