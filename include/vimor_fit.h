@@ -50,6 +50,8 @@
  *              "best_restart" (from 0), "reached" (restarts within the
  *              tolerance of the best value), "evaluations" (all restarts),
  *              "converged" (restarts that converged), "max_objective",
+ *              "restart_records" (restarts x vimor_restart_record_size, in
+ *              restart order),
  *              "flat_lower", "flat_upper" (K-1; -inf/+inf where the value
  *              holds to the end), "seconds"
  *   finish:    "subsample_estimates" (B x (K-1), row by row, in draw order),
@@ -61,10 +63,14 @@
 
 #include <stdint.h>
 
-#if defined(__GNUC__)
-#  define VIMOR_FIT_API __attribute__((visibility("default")))
-#else
-#  define VIMOR_FIT_API
+/* A host that compiles the core into its own library may define VIMOR_FIT_API
+ * empty, so as not to export it. */
+#ifndef VIMOR_FIT_API
+#  if defined(__GNUC__)
+#    define VIMOR_FIT_API __attribute__((visibility("default")))
+#  else
+#    define VIMOR_FIT_API
+#  endif
 #endif
 
 #ifdef __cplusplus
@@ -111,8 +117,9 @@ typedef struct VimorProblem VimorProblem;
  * normalized one (its coefficient held at fixed_coef, finite and nonzero);
  * names: K regressor names, for messages and warnings. response: N values,
  * each 0 or 1, not all equal; NULL for a problem only to predict with.
- * Checks every value: a regressor that is not finite, a column that is zero
- * in every row, a normalized column that is constant. */
+ * Checks every value: a regressor that is not finite and, for a problem to
+ * fit, a column that is zero in every row, a normalized column that is
+ * constant. */
 VIMOR_FIT_API int vimor_problem_new(const double *response, const double *regressors,
                                     int32_t nobs, int32_t nreg, double fixed_coef,
                                     const char *const *names, VimorProblem **out);

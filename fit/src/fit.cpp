@@ -160,6 +160,14 @@ bool Fit::value(const std::string &key, std::vector<double> &out) const {
         for (const Restart &r : restarts_) converged += r.status == 0;
         return out.assign(1, converged), true;
     }
+    if (key == "restart_records") {
+        out.clear();
+        for (const Restart &r : restarts_) {
+            const std::vector<double> record = to_record(r);
+            out.insert(out.end(), record.begin(), record.end());
+        }
+        return true;
+    }
     if (key == "flat_lower" || key == "flat_upper") {
         out.clear();
         for (const FlatRange &f : flat_) out.push_back(key == "flat_lower" ? f.lo : f.hi);
