@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
 """Stages the library into the R package before `R CMD build`.
 
-Copies the library's sources as they are in the repository, with the
-compile flags CMake gives each one, so the package compiles exactly what the
-module is built from:
+Copies the module's and the estimation core's sources as they are in the
+repository, with the compile flags CMake gives each one, so the package
+compiles exactly what the module and the core are built from, into its one
+shared object:
   src/lib/...      the sources CMake compiles into the module, and every header
-  src/include/     the public header
+  src/fit/src/...  the core's sources and headers
+  src/fit/defaults.h   the core's defaults, as CMake generates them from
+                   fit/defaults.json
+  src/include/     the public headers
   tools/Makevars.simd, tools/Makevars.scalar
                    the object list and one compile rule per source, from CMake's
                    compile commands of an ordinary build and of a
                    VIMOR_FORCE_SCALAR build (configure picks one)
-  inst/defaults.json   the defaults every host shares
   data/mroz.rda    the bundled data set, read by R from data/mroz_psid1976.csv
 Every staged file is ignored by git; run `make r-stage` (or this script) again
 after changing the library.
@@ -34,8 +37,12 @@ KEPT_PREFIXES = ("-D", "-m", "-ffp-contract", "-fno-fast-math", "-fvisibility", 
 DROPPED = {"-DNDEBUG"}  # a build-type setting of CMake's, not the library's
 
 
+STAGED = {"src": "lib", "fit": "fit"}  # repository folder: folder in the package's src/
+
+
 def compile_commands(cmake_args):
-    """{source path relative to ROOT: [kept flags]} of the module's objects."""
+    """{source path relative to ROOT: [kept flags]} of the module's and the
+    core's objects, and the core's generated defaults header."""
     with tempfile.TemporaryDirectory() as build:
         subprocess.run(["cmake", "-S", ROOT, "-B", build, "-DCMAKE_EXPORT_COMPILE_COMMANDS=ON",
                         "-DVIMOR_BUILD_TESTS=OFF", "-DVIMOR_BUILD_HOSTS=OFF",
@@ -43,19 +50,27 @@ def compile_commands(cmake_args):
                        check=True, stdout=subprocess.DEVNULL)
         with open(os.path.join(build, "compile_commands.json")) as f:
             entries = json.load(f)
+        with open(os.path.join(build, "fit", "defaults.h")) as f:
+            defaults = f.read()
     sources = {}
     for entry in entries:
         path = os.path.relpath(entry["file"], ROOT)
-        if not path.startswith("src" + os.sep):
+        if path.split(os.sep)[0] not in STAGED:
             raise SystemExit(f"stage.py: unexpected source {path} in the module's build")
         words = shlex.split(entry["command"]) if "command" in entry else entry["arguments"]
         sources[path] = [w for w in words[1:] if w.startswith(KEPT_PREFIXES) and w not in DROPPED]
-    return sources
+    return sources, defaults
+
+
+def staged(path):
+    """src/kernels/x.cpp -> lib/kernels/x.cpp, fit/src/x.cpp -> fit/src/x.cpp
+    (relative to the package's src/)."""
+    top, rest = path.split(os.sep, 1)
+    return STAGED[top] + "/" + rest.replace(os.sep, "/")
 
 
 def staged_object(path):
-    """src/kernels/x.cpp -> lib/kernels/x.o (relative to the package's src/)."""
-    return "lib/" + os.path.splitext(path[len("src/"):])[0].replace(os.sep, "/") + ".o"
+    return os.path.splitext(staged(path))[0] + ".o"
 
 
 def makevars(sources, variant):
@@ -66,9 +81,10 @@ def makevars(sources, variant):
         "# One rule per source: its own flags, then the library's, last so that no",
         "# user setting of CXXFLAGS can turn contraction or fast math back on.",
         "CXX_STD = CXX17",
-        "PKG_CPPFLAGS = -Iinclude -Ilib",
+        "PKG_CPPFLAGS = -Iinclude -Ilib -Ifit",
+        "PKG_LIBS = -pthread",
         "VIMOR_FLAGS = " + " ".join(common),
-        "OBJECTS = init.o " + " ".join(staged_object(p) for p in paths),
+        "OBJECTS = init.o glue.o " + " ".join(staged_object(p) for p in paths),
         "",
         "all: $(SHLIB)",
         "",
@@ -89,19 +105,21 @@ def copy(src, dst):
 
 
 def main():
-    simd = compile_commands([])
-    scalar = compile_commands(["-DVIMOR_FORCE_SCALAR=ON"])
+    simd, defaults = compile_commands([])
+    scalar, _ = compile_commands(["-DVIMOR_FORCE_SCALAR=ON"])
 
-    lib = os.path.join(HERE, "src", "lib")
-    shutil.rmtree(lib, ignore_errors=True)
-    shutil.rmtree(os.path.join(HERE, "src", "include"), ignore_errors=True)
+    for folder in (*STAGED.values(), "include"):
+        shutil.rmtree(os.path.join(HERE, "src", folder), ignore_errors=True)
     for path in sorted(set(simd) | set(scalar)):
-        copy(os.path.join(ROOT, path), os.path.join(lib, path[len("src/"):]))
-    for folder, _dirs, files in os.walk(os.path.join(ROOT, "src")):
-        for name in files:
-            if name.endswith(".h"):
-                rel = os.path.relpath(os.path.join(folder, name), os.path.join(ROOT, "src"))
-                copy(os.path.join(folder, name), os.path.join(lib, rel))
+        copy(os.path.join(ROOT, path), os.path.join(HERE, "src", staged(path)))
+    for top in STAGED:
+        for folder, _dirs, files in os.walk(os.path.join(ROOT, top)):
+            for name in files:
+                if name.endswith(".h"):
+                    path = os.path.relpath(os.path.join(folder, name), ROOT)
+                    copy(os.path.join(ROOT, path), os.path.join(HERE, "src", staged(path)))
+    with open(os.path.join(HERE, "src", "fit", "defaults.h"), "w") as f:
+        f.write(defaults)
     for name in os.listdir(os.path.join(ROOT, "include")):
         copy(os.path.join(ROOT, "include", name), os.path.join(HERE, "src", "include", name))
 
@@ -109,9 +127,6 @@ def main():
     for variant, sources in (("simd", simd), ("scalar", scalar)):
         with open(os.path.join(HERE, "tools", f"Makevars.{variant}"), "w") as f:
             f.write(makevars(sources, variant))
-
-    copy(os.path.join(ROOT, "python", "vimor", "defaults.json"),
-         os.path.join(HERE, "inst", "defaults.json"))
 
     # R reads these decimals to the same doubles as the command line's reader
     # (the agreement test fits the bundled data through both).
@@ -121,7 +136,7 @@ def main():
                     "save(mroz, file = commandArgs(TRUE)[2], compress = 'xz', version = 2)",
                     os.path.join(ROOT, "data", "mroz_psid1976.csv"),
                     os.path.join(HERE, "data", "mroz.rda")], check=True)
-    print("staged the library into", HERE, file=sys.stderr)
+    print("staged the library and the core into", HERE, file=sys.stderr)
 
 
 if __name__ == "__main__":

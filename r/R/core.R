@@ -1,130 +1,135 @@
-# One function per export: vimor_objective() calls _fcna_, vimor_anneal()
-# calls _saa_. Arguments are checked here; .C passes every one by address,
-# doubles as double and integers as 32-bit int, the matrix column-major.
+# The R side of the glue to the estimation core (src/glue.c), which holds
+# every rule of a fit: R checks only that values have R types the core can
+# take, and spells the core's messages with R's argument names.
 
-nan_message <- paste("the objective is not a number because an index x.b overflows;",
-                     "rescale the regressors")
+fail <- function(name, ...) stop(paste0(name, ": ", ...), call. = FALSE)
 
-vimor_objective <- function(y, x, coef, quantile = vimor_defaults()$quantile,
-                            fixed_coef = vimor_defaults()$fixed_coef) {
-  x <- check_regressors(x)
-  y <- check_response(y, nrow(x))
-  q <- check_quantile(quantile)
-  fixed <- check_real(fixed_coef, "fixed_coef")
-  coef <- check_vector(coef, ncol(x) - 1L, "coef")
-  value <- objective_call(y, x, coef, q, fixed)
-  if (is.nan(value)) stop(nan_message, call. = FALSE)
-  value
+describe <- function(value) {
+  if (is.null(value)) return("NULL")
+  if (is.factor(value)) return("a factor")
+  sprintf("%s of length %d", class(value)[1], length(value))
 }
 
-objective_call <- function(y, x, coef, quantile, fixed_coef) {
-  .C(C_fcna_, y, x, nrow(x), ncol(x), coef, score = double(1), quantile, fixed_coef)$score
+# The core names arguments by neutral keys; R spells these differently, and
+# each caller adds its own (the response and regressors come from `formula`
+# and `data` in maxscore, from `y` and `x` in the matrix functions).
+r_spelling <- c(threads = "cores", intercept = "the intercept")
+
+# `text` with each {key} written as R's argument.
+spell <- function(text, spelling = NULL) {
+  spelling <- c(spelling, r_spelling)
+  for (key in names(spelling)) text <- gsub(paste0("{", key, "}"), spelling[[key]], text, fixed = TRUE)
+  gsub("\\{([A-Za-z0-9_]+)\\}", "\\1", text)
 }
 
-# Scalar settings checked; tolerance may stay NULL (derived from the data later).
-scalar_settings <- function(quantile, fixed_coef, maximize, temperature, cooling, tolerance,
-                            sweeps, adjustments, history_len, max_evals) {
-  s <- list(
-    quantile = check_quantile(quantile),
-    fixed_coef = check_fixed(fixed_coef),
-    maximize = check_flag(maximize, "maximize"),
-    temperature = check_real(temperature, "temperature"),
-    cooling = check_real(cooling, "cooling"),
-    tolerance = if (is.null(tolerance)) NULL else check_real(tolerance, "tolerance"),
-    sweeps = check_integer(sweeps, "sweeps", 1L),
-    adjustments = check_integer(adjustments, "adjustments", 1L),
-    # Each stage end walks and shifts the whole history, and a run needs at
-    # least that many stages: the cost grows with its square.
-    history_len = check_integer(history_len, "history_len", 1L, 10000L),
-    max_evals = check_integer(max_evals, "max_evals", 1L)
-  )
-  if (s$temperature <= 0) fail("temperature", "must be positive, got ", format(s$temperature))
-  if (!(s$cooling > 0 && s$cooling <= 1)) fail("cooling", "must lie in (0, 1], got ", format(s$cooling))
-  if (!is.null(s$tolerance) && s$tolerance < 0) {
-    fail("tolerance", "must not be negative, got ", format(s$tolerance))
-  }
-  s
+# The glue's value, or one line naming the argument when the core refused.
+checked <- function(out, spelling = NULL) {
+  if (!is.list(out) || is.null(out[["error"]])) return(out)
+  blamed <- if (nzchar(out$argument)) paste0(spell(paste0("{", out$argument, "}"), spelling), ": ")
+  stop(blamed, spell(out$error, spelling), call. = FALSE)
 }
 
-# Per-coefficient settings checked: the box, the start inside it, the steps.
-# `widths()` gives the default half-widths and is called only when a bound is
-# missing; `free` names the free coefficients for messages.
-box_settings <- function(lower, upper, start, step, step_gain, widths, free) {
-  m <- length(free)
-  if (is.null(lower) || is.null(upper)) {
-    w <- widths()
-    if (is.null(lower)) lower <- -w
-    if (is.null(upper)) upper <- w
-  }
-  lower <- check_vector(lower, m, "lower")
-  upper <- check_vector(upper, m, "upper")
-  for (j in seq_len(m)) {
-    if (lower[j] > upper[j]) {
-      fail(sprintf("lower[%d]", j), sprintf("%s is above upper[%d] = %s for '%s': the box is empty",
-                                            format(lower[j]), j, format(upper[j]), free[j]))
+per_coefficient <- c("lower", "upper", "start", "step", "step_gain")
+core_keys <- c(cores = "threads", seed1 = "seed")
+
+# The core's settings from R's arguments: NULL keeps the core's default;
+# numbers (TRUE/FALSE for maximize) go as doubles. A per-coefficient setting
+# named by coefficient leaves the others NaN, the core's "default here".
+core_settings <- function(values, free) {
+  out <- list()
+  for (key in names(values)) {
+    v <- values[[key]]
+    if (is.null(v)) next
+    logical <- key == "maximize"
+    if (!(if (logical) is.logical(v) else is.numeric(v) && !is.factor(v))) {
+      fail(key, "expected ", if (logical) "TRUE or FALSE" else "numbers", ", got ", describe(v))
     }
-  }
-  if (is.null(start)) start <- 0.5 * lower + 0.5 * upper
-  start <- check_vector(start, m, "start")
-  for (j in seq_len(m)) {
-    if (!(lower[j] <= start[j] && start[j] <= upper[j])) {
-      fail(sprintf("start[%d]", j), sprintf("%s for '%s' lies outside the box [%s, %s]",
-                                            format(start[j]), free[j], format(lower[j]),
-                                            format(upper[j])))
+    if (anyNA(v)) fail(key, "NA and NaN are not allowed")
+    if (key %in% per_coefficient && !is.null(names(v))) {
+      unknown <- setdiff(names(v), free)
+      if (length(unknown)) {
+        fail(key, sprintf("'%s' is not a free coefficient; they are %s", unknown[1],
+                          paste(free, collapse = ", ")))
+      }
+      v <- replace(rep(NaN, length(free)), match(names(v), free), v)
     }
+    out[[if (key %in% names(core_keys)) core_keys[[key]] else key]] <- as.double(v)
   }
-  if (is.null(step)) step <- vimor_defaults()$step_fraction * (upper - lower)
-  step <- check_vector(step, m, "step", scalar_ok = TRUE)
-  step_gain <- check_vector(step_gain, m, "step_gain", scalar_ok = TRUE)
-  for (name in c("step", "step_gain")) {
-    v <- get(name)
-    bad <- which(v < 0)
-    if (length(bad)) fail(sprintf("%s[%d]", name, bad[1]), "must not be negative, got ",
-                          format(v[bad[1]]))
-  }
-  list(lower = lower, upper = upper, start = start, step = step, step_gain = step_gain)
+  out
 }
 
-# One run of _saa_ with its own work arrays.
-anneal_call <- function(y, x, s, seed1, seed2) {
-  m <- ncol(x) - 1L
-  out <- .C(C_saa_, y, x, nrow(x), ncol(x), coef = s$start, s$quantile,
-            as.integer(s$maximize), s$cooling, s$tolerance, s$sweeps, s$adjustments,
-            s$history_len, s$max_evals, s$lower, s$upper, s$step_gain,
-            as.integer(seed1), as.integer(seed2), temperature = s$temperature, step = s$step,
-            best = double(m), best_value = double(1), n_accepted = integer(1),
-            n_evals = integer(1), n_out_of_bounds = integer(1), status = integer(1),
-            double(max(1L, s$history_len)), double(m), integer(m), limit_hit = 0L,
-            s$fixed_coef)
-  list(best = out$best, value = out$best_value, n_accepted = out$n_accepted,
-       n_evals = out$n_evals, n_out_of_bounds = out$n_out_of_bounds,
-       temperature = out$temperature, step = out$step, converged = out$status == 0L,
-       status = out$status)
+# One number for fixed_coef (the core checks its value).
+fixed_value <- function(fixed_coef) {
+  if (is.null(fixed_coef)) return(vimor_defaults()$fixed_coef)
+  if (!is.numeric(fixed_coef) || length(fixed_coef) != 1L) {
+    fail("fixed_coef", "expected one number, got ", describe(fixed_coef))
+  }
+  as.double(fixed_coef)
 }
 
-vimor_anneal <- function(y, x, quantile = vimor_defaults()$quantile,
-                         fixed_coef = vimor_defaults()$fixed_coef, start = NULL, lower = NULL,
-                         upper = NULL, step = NULL, temperature = vimor_defaults()$temperature,
-                         cooling = vimor_defaults()$cooling, tolerance = NULL,
-                         sweeps = vimor_defaults()$sweeps,
-                         adjustments = vimor_defaults()$adjustments,
-                         history_len = vimor_defaults()$history_len,
-                         max_evals = vimor_defaults()$max_evals,
-                         step_gain = vimor_defaults()$step_gain,
-                         maximize = vimor_defaults()$maximize,
-                         seed1 = vimor_defaults()$seed, seed2 = vimor_defaults()$seed2) {
-  s <- scalar_settings(quantile, fixed_coef, maximize, temperature, cooling, tolerance,
-                       sweeps, adjustments, history_len, max_evals)
-  seed1 <- check_integer(seed1, "seed1")
-  seed2 <- check_integer(seed2, "seed2")
-  x <- check_regressors(x)
-  y <- check_response(y, nrow(x))
-  names <- if (is.null(colnames(x))) paste0("x", seq_len(ncol(x))) else colnames(x)
-  box <- box_settings(lower, upper, start, step, step_gain,
-                      function() half_widths(x, s$fixed_coef, names, "x"),
-                      names[-ncol(x)])
-  if (is.null(s$tolerance)) s$tolerance <- default_tolerance(s$quantile, nrow(x))
-  result <- anneal_call(y, x, c(s, box), seed1, seed2)
-  if (is.nan(result$value)) stop(nan_message, call. = FALSE)
-  result
+# Fits y on the double matrix x (the normalized column last) in the core.
+core_fit <- function(y, x, fixed, settings, spelling) {
+  checked(.Call(C_vimor_r_fit, y, x, fixed, colnames(x), settings), spelling)
+}
+
+# The shared defaults, from the core, and their kinds in R.
+default_kinds <- c(
+  quantile = "double", fixed_coef = "double", maximize = "logical", box_scale = "double",
+  step_fraction = "double", temperature = "double", cooling = "double",
+  tolerance_fraction = "double", sweeps = "integer", adjustments = "integer",
+  history_len = "integer", max_evals = "integer", step_gain = "double", restarts = "integer",
+  seed = "integer", seed2 = "integer", threads = "integer", subsamples = "integer",
+  level = "double")
+
+vimor_defaults <- function() {
+  values <- .Call(C_vimor_r_defaults, names(default_kinds))
+  out <- Map(function(v, kind) switch(kind, logical = v != 0, integer = as.integer(v), v),
+             values, default_kinds)
+  names(out)[names(out) == "threads"] <- "cores"
+  out
+}
+
+# y and x of the matrix functions: 0/1 (or TRUE/FALSE) and a numeric matrix
+# with named columns.
+matrix_data <- function(y, x) {
+  if (is.data.frame(x)) x <- as.matrix(x)
+  if (!is.matrix(x) || !(is.numeric(x) || is.logical(x))) {
+    fail("x", "expected a numeric matrix (observations x regressors), got ", describe(x))
+  }
+  storage.mode(x) <- "double"
+  if (is.null(colnames(x))) colnames(x) <- paste0("x", seq_len(ncol(x)))
+  if (!(is.numeric(y) || is.logical(y)) || is.factor(y)) {
+    fail("y", "expected 0/1 numbers, got ", describe(y))
+  }
+  if (length(y) != nrow(x)) fail("y", "has ", length(y), " values but x has ", nrow(x), " rows")
+  list(y = as.double(y), x = x)
+}
+
+matrix_spelling <- c(normalize = "x")
+
+vimor_objective <- function(y, x, coef, quantile = NULL, fixed_coef = NULL) {
+  d <- matrix_data(y, x)
+  if (!is.numeric(coef) || length(coef) != ncol(d$x) - 1L || anyNA(coef)) {
+    fail("coef", "expected ", ncol(d$x) - 1L, " numbers (one per free coefficient), got ",
+         describe(coef))
+  }
+  q <- core_settings(list(quantile = if (is.null(quantile)) vimor_defaults()$quantile else quantile))
+  out <- .Call(C_vimor_r_score, d$y, d$x, fixed_value(fixed_coef), colnames(d$x),
+               as.double(coef), q$quantile)
+  checked(out, matrix_spelling)[[1]]
+}
+
+# One search: a fit with one restart, seeded (seed1, seed2).
+vimor_anneal <- function(y, x, quantile = NULL, fixed_coef = NULL, ..., seed1 = NULL,
+                         seed2 = NULL) {
+  d <- matrix_data(y, x)
+  settings <- core_settings(list(quantile = quantile, ..., seed1 = seed1, seed2 = seed2,
+                                 restarts = 1, cores = 1), colnames(d$x)[-ncol(d$x)])
+  fit <- core_fit(d$y, d$x, fixed_value(fixed_coef), settings, c(matrix_spelling, seed = "seed1"))
+  r <- fit$restart_records
+  m <- ncol(d$x) - 1L
+  list(best = r[8L + seq_len(m)], value = r[[3]], n_accepted = as.integer(r[[7]]),
+       n_evals = as.integer(r[[6]]), n_out_of_bounds = as.integer(r[[8]]),
+       temperature = r[[4]], step = r[8L + m + seq_len(m)], converged = r[[5]] == 0,
+       status = as.integer(r[[5]]))
 }

@@ -10,25 +10,15 @@ print.maxscore <- function(x, digits = max(3L, getOption("digits") - 3L), ...) {
   invisible(x)
 }
 
-summary.maxscore <- function(object, level = 0.95, interval = c("symmetric", "equal-tailed"),
-                             ...) {
+summary.maxscore <- function(object, level = vimor_defaults()$level,
+                             interval = c("symmetric", "equal-tailed"), ...) {
   interval <- match.arg(interval)
-  normalized <- names(object$coefficients) == object$normalized
-  table <- data.frame(estimate = unname(object$coefficients),
-                      normalized = ifelse(normalized, "(normalized)", ""),
-                      row.names = names(object$coefficients))
-  ends <- NULL
-  if (!is.null(object$subsamples)) ends <- confint(object, level = level, interval = interval)
-  structure(list(intervals = ends, level = level, interval = interval,
-                 subsamples = object$subsamples[c("size", "restarts", "redrawn", "multiple_best",
-                                                  "limit_hit", "seconds")],
-                 n_subsamples = nrow(object$subsamples$estimates),call = object$call, coefficients = table, quantile = object$quantile,
-                 maximize = object$maximize, objective = object$objective,
-                 max_objective = object$max_objective, accuracy = object$accuracy,
-                 correct = object$correct, nobs = object$nobs, n_ones = object$n_ones,
-                 restarts = object$restarts, best_restart = object$best_restart,
-                 reached_best = object$reached_best, seconds = object$seconds,
-                 na.action = object$na.action),
+  ends <- if (!is.null(object$subsamples)) confint(object, level = level, interval = interval)
+  structure(c(object[c("call", "coefficients", "normalized", "flat", "quantile", "maximize",
+                       "objective", "max_objective", "accuracy", "correct", "nobs", "n_ones",
+                       "restarts", "best_restart", "reached_best", "seconds", "na.action",
+                       "subsamples")],
+              list(intervals = ends, interval = interval)),
             class = "summary.maxscore")
 }
 
@@ -41,14 +31,18 @@ print.summary.maxscore <- function(x, digits = max(3L, getOption("digits") - 3L)
               if (x$maximize) "maximizing" else "minimizing"))
   if (length(x$na.action)) cat(sprintf(" (%s)", naprint(x$na.action)))
   cat("\n\n")
-  shown <- data.frame(estimate = format(x$coefficients$estimate, digits = digits),
-                      row.names = rownames(x$coefficients))
+  free <- rownames(x$flat)
+  shown <- data.frame(estimate = format(x$coefficients, digits = digits),
+                      row.names = names(x$coefficients))
   if (!is.null(x$intervals)) {
     ends <- format(x$intervals, digits = digits)
     ends[is.na(x$intervals)] <- ""
     shown <- cbind(shown, ends)
   }
-  shown[[" "]] <- x$coefficients$normalized
+  flat <- format(x$flat, digits = digits, trim = TRUE)
+  shown[["flat range"]] <- ""
+  shown[free, "flat range"] <- sprintf("[%s, %s]", flat[, 1], flat[, 2])
+  shown[x$normalized, "flat range"] <- "(normalized)"
   print(shown)
   # Every sign right gives the largest value; every sign wrong its negative.
   bound <- if (x$maximize) sprintf("largest possible %s", format(x$max_objective, digits = 10))
@@ -60,15 +54,17 @@ print.summary.maxscore <- function(x, digits = max(3L, getOption("digits") - 3L)
   cat(sprintf("best restart   %d of %d (seeds %d, %d)\n", x$best_restart, nrow(r),
               best$seed1, best$seed2))
   cat(sprintf("evaluations    %.0f in %.2f s\n", sum(as.double(r$evaluations)), x$seconds))
-  if (is.null(x$intervals)) {
-    cat("No intervals: fit with subsamples = B (for example 200) for subsampling intervals.\n\n")
-    return(invisible(x))
-  }
   sub <- x$subsamples
-  cat(sprintf("intervals      subsampling (rate n^(1/3)), %s, %d subsamples of %d observations, %d restarts each\n",
-              x$interval, x$n_subsamples, sub$size, sub$restarts))
-  cat(sprintf("               %d of %d subsample fits reached their best value more than once; %d draws redrawn; %d fits hit the evaluation limit in every restart; %.2f s\n\n",
-              sub$multiple_best, x$n_subsamples, sub$redrawn, sub$limit_hit, sub$seconds))
+  if (is.null(sub)) {
+    cat("No intervals: fit with subsamples = B (for example 200) for subsampling intervals.\n")
+  } else {
+    cat(sprintf("intervals      subsampling (rate n^(1/3)), %s, %d subsamples of %d observations, %d restarts each\n",
+                x$interval, nrow(sub$estimates), sub$size, sub$restarts))
+    cat(sprintf("               %d of %d subsample fits reached their best value more than once; %d draws redrawn; %d fits hit the evaluation limit in every restart; %.2f s\n",
+                sub$multiple_best, nrow(sub$estimates), sub$redrawn, sub$limit_hit, sub$seconds))
+  }
+  cat("flat range: the values each coefficient can take, the others held, with the objective",
+      "unchanged; not a confidence interval\n\n")
   invisible(x)
 }
 
@@ -93,9 +89,11 @@ predict.maxscore <- function(object, newdata, type = c("index", "class"),
       fail("newdata", sprintf("gives no column '%s', which the fit used", missing_columns[1]))
     }
     x <- x[, names(object$coefficients), drop = FALSE]
-    index <- linear_index(x, object$coefficients)
-    names(index) <- rownames(mf)
-    index <- napredict(attr(mf, "na.action"), index)
+    storage.mode(x) <- "double"
+    index <- .Call(C_vimor_r_index, x, object$fixed_coef, colnames(x),
+                   unname(object$coefficients[-ncol(x)]))
+    index <- napredict(attr(mf, "na.action"), setNames(checked(index, c(x = "newdata")),
+                                                       rownames(mf)))
   }
   if (type == "class") as.integer(index >= 0) else index
 }
@@ -104,4 +102,35 @@ predict.maxscore <- function(object, newdata, type = c("index", "class"),
 # observations the fit used, padded with NA for rows na.exclude set aside.
 fitted.maxscore <- function(object, type = c("class", "index"), ...) {
   predict.maxscore(object, type = match.arg(type))
+}
+
+confint.maxscore <- function(object, parm, level = vimor_defaults()$level,
+                             interval = c("symmetric", "equal-tailed"), ...) {
+  interval <- match.arg(interval)
+  sub <- object$subsamples
+  if (is.null(sub)) {
+    fail("object", "was fitted without subsamples, so it has no intervals; ",
+         "fit with subsamples = B (for example 200)")
+  }
+  if (!is.numeric(level) || length(level) != 1L) fail("level", "expected one number, got ", describe(level))
+  names <- names(object$coefficients)
+  if (missing(parm)) parm <- names
+  if (is.numeric(parm)) parm <- names[parm]
+  unknown <- setdiff(parm, names)
+  if (length(unknown)) {
+    fail("parm", sprintf("'%s' is not a coefficient; they are %s", unknown[1],
+                         paste(names, collapse = ", ")))
+  }
+  a <- (1 - level) / 2
+  ends <- matrix(NA_real_, length(parm), 2L,
+                 dimnames = list(parm, paste(format(100 * c(a, 1 - a), trim = TRUE,
+                                                    scientific = FALSE, digits = 3), "%")))
+  # The fit's own level and kind are kept; the core makes any other.
+  fitted <- identical(as.double(level), sub$level) && interval == sub$interval
+  for (name in setdiff(parm, object$normalized)) {
+    j <- match(name, names)
+    ends[name, ] <- if (fitted) sub$intervals[j, ] else
+      checked(.Call(C_vimor_r_interval, object$core, j, as.double(level), interval == "symmetric"))
+  }
+  ends
 }

@@ -1,0 +1,241 @@
+/* .Call glue between R and the estimation core. A fit lives in an external
+ * pointer from the start: its finalizer frees it whichever way R leaves (an
+ * error while the result is built, an interrupt), and its protected value
+ * keeps the data the core borrows alive and unmodified. Core failures come
+ * back as list(error, argument), for R to spell and stop with. */
+#include <signal.h>
+#include <stdlib.h>
+
+#include <R.h>
+#include <Rinternals.h>
+
+#include "vimor.h"
+#include "vimor_fit.h"
+
+typedef struct {
+    VimorProblem *problem;
+    VimorFit *fit;
+} Core;
+
+static void core_free(SEXP ptr) {
+    Core *core = R_ExternalPtrAddr(ptr);
+    if (!core) return;
+    if (core->fit) vimor_fit_free(core->fit);
+    if (core->problem) vimor_problem_free(core->problem);
+    free(core);
+    R_ClearExternalPtr(ptr);
+}
+
+/* An empty core in an external pointer that keeps `data` alive. */
+static SEXP core_new(SEXP data) {
+    Core *core = calloc(1, sizeof *core);
+    if (!core) error("out of memory");
+    SEXP ptr = PROTECT(R_MakeExternalPtr(core, R_NilValue, data));
+    R_RegisterCFinalizerEx(ptr, core_free, TRUE);
+    UNPROTECT(1);
+    return ptr;
+}
+
+static SEXP utf8(const char *text) { return mkCharCE(text, CE_UTF8); }
+
+static SEXP named_list(int n, const char **names) {
+    SEXP out = PROTECT(allocVector(VECSXP, n)), labels = PROTECT(allocVector(STRSXP, n));
+    for (int i = 0; i < n; ++i) SET_STRING_ELT(labels, i, mkChar(names[i]));
+    setAttrib(out, R_NamesSymbol, labels);
+    UNPROTECT(2);
+    return out;
+}
+
+/* The core's last error, then the core freed. */
+static SEXP failure(SEXP ptr) {
+    static const char *names[] = {"error", "argument"};
+    SEXP out = PROTECT(named_list(2, names));
+    SET_VECTOR_ELT(out, 0, ScalarString(utf8(vimor_last_error())));
+    SET_VECTOR_ELT(out, 1, ScalarString(utf8(vimor_last_error_argument())));
+    if (ptr) core_free(ptr);
+    UNPROTECT(1);
+    return out;
+}
+
+/* The problem of x (N x K doubles) and y (N doubles, or NULL to predict). */
+static int problem_new(SEXP y, SEXP x, SEXP fixed, SEXP names, Core *core) {
+    if (!isReal(x) || !isMatrix(x) || (!isNull(y) && (!isReal(y) || XLENGTH(y) != nrows(x))) ||
+        !isString(names) || XLENGTH(names) != ncols(x) || !isReal(fixed) || XLENGTH(fixed) != 1)
+        error("internal: bad arguments to the core");
+    const char **labels = (const char **) R_alloc(ncols(x), sizeof *labels);
+    for (int j = 0; j < ncols(x); ++j) labels[j] = translateCharUTF8(STRING_ELT(names, j));
+    return vimor_problem_new(isNull(y) ? NULL : REAL(y), REAL(x), nrows(x), ncols(x),
+                             REAL(fixed)[0], labels, &core->problem);
+}
+
+static void check_interrupt(void *unused) {
+    (void) unused;
+    R_CheckUserInterrupt();
+}
+
+/* Nonzero when the user pressed Ctrl-C. R's interrupt jumps, so it is taken
+ * in a top-level context of its own, never across the core's C++ frames. */
+static int cancel(void *unused) {
+    (void) unused;
+    return !R_ToplevelExec(check_interrupt, NULL);
+}
+
+static SEXP get(const VimorFit *fit, const char *key) {
+    int32_t count = 0;
+    if (vimor_fit_size(fit, key, &count) != VIMOR_OK) return R_NilValue;
+    SEXP out = PROTECT(allocVector(REALSXP, count));
+    if (vimor_fit_get(fit, key, REAL(out), count) != VIMOR_OK) out = R_NilValue;
+    UNPROTECT(1);
+    return out;
+}
+
+static const char *result_keys[] = {
+    "quantile", "maximize", "box_scale", "lower", "upper", "start", "step", "step_gain",
+    "temperature", "cooling", "tolerance", "sweeps", "adjustments", "history_len", "max_evals",
+    "restarts", "seed", "seed2", "threads", "subsamples", "subsample_size",
+    "subsample_restarts", "level", "interval", "nobs", "nreg", "fixed_coef", "coef",
+    "objective", "correct", "accuracy", "best_restart", "reached", "evaluations", "converged",
+    "max_objective", "flat_lower", "flat_upper", "seconds", "restart_records",
+    "subsample_estimates", "interval_lower", "interval_upper", "redrawn", "multiple_best",
+    "limit_hit", "subsample_seconds"};
+enum { n_results = sizeof result_keys / sizeof *result_keys };
+
+/* Every result the fit has (a key it lacks is NULL), its warnings, the
+ * index x.b of every observation and the core itself. */
+static SEXP results(SEXP ptr) {
+    const char *names[n_results + 3];
+    for (int i = 0; i < n_results; ++i) names[i] = result_keys[i];
+    names[n_results] = "warnings";
+    names[n_results + 1] = "index";
+    names[n_results + 2] = "core";
+    Core *core = R_ExternalPtrAddr(ptr);
+    SEXP out = PROTECT(named_list(n_results + 3, names));
+    for (int i = 0; i < n_results; ++i) SET_VECTOR_ELT(out, i, get(core->fit, result_keys[i]));
+    int32_t n = vimor_fit_warning_count(core->fit);
+    SEXP warnings = allocVector(STRSXP, n);
+    SET_VECTOR_ELT(out, n_results, warnings);
+    for (int32_t i = 0; i < n; ++i)
+        SET_STRING_ELT(warnings, i, utf8(vimor_fit_warning(core->fit, i)));
+    SEXP x = VECTOR_ELT(R_ExternalPtrProtected(ptr), 1);
+    SEXP index = allocVector(REALSXP, nrows(x));
+    SET_VECTOR_ELT(out, n_results + 1, index);
+    SEXP coef = PROTECT(get(core->fit, "coef"));
+    if (isNull(coef) || vimor_index(core->problem, REAL(coef), REAL(index)) != VIMOR_OK) {
+        UNPROTECT(2);
+        return failure(ptr);
+    }
+    SET_VECTOR_ELT(out, n_results + 2, ptr);
+    UNPROTECT(2);
+    return out;
+}
+
+/* Fits y on x: settings is a named list of doubles (text for "interval").
+ * Ctrl-C stops the fit; the interrupt is then given back to R. */
+SEXP vimor_r_fit(SEXP y, SEXP x, SEXP fixed, SEXP names, SEXP settings) {
+    MARK_NOT_MUTABLE(y);
+    MARK_NOT_MUTABLE(x);
+    SEXP data = PROTECT(allocVector(VECSXP, 2));
+    SET_VECTOR_ELT(data, 0, y);
+    SET_VECTOR_ELT(data, 1, x);
+    SEXP ptr = PROTECT(core_new(data));
+    Core *core = R_ExternalPtrAddr(ptr);
+    SEXP keys = getAttrib(settings, R_NamesSymbol);
+    if (problem_new(y, x, fixed, names, core) != VIMOR_OK ||
+        vimor_fit_new(core->problem, _fcna_, _saa_, &core->fit) != VIMOR_OK) {
+        UNPROTECT(2);
+        return failure(ptr);
+    }
+    for (R_xlen_t i = 0; i < XLENGTH(settings); ++i) {
+        const char *key = CHAR(STRING_ELT(keys, i));
+        SEXP value = VECTOR_ELT(settings, i);
+        if (!(isReal(value) && XLENGTH(value) <= INT32_MAX) &&
+            !(isString(value) && XLENGTH(value) == 1))
+            error("internal: setting %s is neither numbers nor one text", key);
+        int status = isString(value)
+                         ? vimor_fit_set_text(core->fit, key, translateCharUTF8(STRING_ELT(value, 0)))
+                         : vimor_fit_set(core->fit, key, REAL(value), (int32_t) XLENGTH(value));
+        if (status != VIMOR_OK) {
+            UNPROTECT(2);
+            return failure(ptr);
+        }
+    }
+    int status = vimor_fit_prepare(core->fit);
+    if (status == VIMOR_OK) status = vimor_fit_run(core->fit, 0, cancel, NULL, NULL, NULL);
+    if (status == VIMOR_CANCELLED) {
+        core_free(ptr);
+        raise(SIGINT);
+        R_CheckUserInterrupt();
+        error("interrupted");
+    }
+    SEXP out = status == VIMOR_OK ? results(ptr) : failure(ptr);
+    UNPROTECT(2);
+    return out;
+}
+
+/* The interval of free coefficient j (from 1) at another level or kind. */
+SEXP vimor_r_interval(SEXP ptr, SEXP j, SEXP level, SEXP symmetric) {
+    Core *core = TYPEOF(ptr) == EXTPTRSXP ? R_ExternalPtrAddr(ptr) : NULL;
+    if (!core) {
+        /* A fit read back from a file: external pointers are not saved. */
+        static const char *names[] = {"error", "argument"};
+        SEXP out = PROTECT(named_list(2, names));
+        SET_VECTOR_ELT(out, 0, mkString("was saved and read back, which keeps its intervals at "
+                                        "the level it was fitted with only; fit it again for others"));
+        SET_VECTOR_ELT(out, 1, mkString("object"));
+        UNPROTECT(1);
+        return out;
+    }
+    SEXP out = PROTECT(allocVector(REALSXP, 2));
+    if (vimor_fit_interval(core->fit, asInteger(j) - 1, asReal(level), asLogical(symmetric),
+                           REAL(out), REAL(out) + 1) != VIMOR_OK)
+        out = failure(NULL);
+    UNPROTECT(1);
+    return out;
+}
+
+/* x.b of every row of x (a problem only to predict with). */
+SEXP vimor_r_index(SEXP x, SEXP fixed, SEXP names, SEXP coef) {
+    SEXP ptr = PROTECT(core_new(x));
+    Core *core = R_ExternalPtrAddr(ptr);
+    SEXP out = PROTECT(allocVector(REALSXP, nrows(x)));
+    if (!isReal(coef) || XLENGTH(coef) != ncols(x) - 1) error("internal: bad coefficients");
+    if (problem_new(R_NilValue, x, fixed, names, core) != VIMOR_OK ||
+        vimor_index(core->problem, REAL(coef), REAL(out)) != VIMOR_OK)
+        out = failure(NULL);
+    core_free(ptr);
+    UNPROTECT(2);
+    return out;
+}
+
+/* The objective at coef and the observations it classifies right. */
+SEXP vimor_r_score(SEXP y, SEXP x, SEXP fixed, SEXP names, SEXP coef, SEXP quantile) {
+    SEXP data = PROTECT(allocVector(VECSXP, 2));
+    SET_VECTOR_ELT(data, 0, y);
+    SET_VECTOR_ELT(data, 1, x);
+    SEXP ptr = PROTECT(core_new(data));
+    Core *core = R_ExternalPtrAddr(ptr);
+    SEXP out = PROTECT(allocVector(REALSXP, 2));
+    int64_t correct = 0;
+    if (!isReal(coef) || XLENGTH(coef) != ncols(x) - 1 || !isReal(quantile) || XLENGTH(quantile) != 1)
+        error("internal: bad arguments");
+    if (problem_new(y, x, fixed, names, core) != VIMOR_OK ||
+        vimor_score(core->problem, _fcna_, REAL(coef), REAL(quantile)[0], REAL(out), &correct) !=
+            VIMOR_OK)
+        out = failure(NULL);
+    else
+        REAL(out)[1] = (double) correct;
+    core_free(ptr);
+    UNPROTECT(3);
+    return out;
+}
+
+/* The shared default of each key (NA where there is none). */
+SEXP vimor_r_defaults(SEXP keys) {
+    SEXP out = PROTECT(allocVector(REALSXP, XLENGTH(keys)));
+    for (R_xlen_t i = 0; i < XLENGTH(keys); ++i) {
+        if (vimor_default(CHAR(STRING_ELT(keys, i)), REAL(out) + i) != VIMOR_OK) REAL(out)[i] = NA_REAL;
+    }
+    setAttrib(out, R_NamesSymbol, keys);
+    UNPROTECT(1);
+    return out;
+}
