@@ -256,17 +256,47 @@ class RAgrees(unittest.TestCase):
                     self.assertGreater(r["inference"]["redrawn"], 0)
 
     def test_default_model(self):
-        # The bundled data set, the README's derived columns and the default settings.
+        # The bundled data set, the README's derived columns and the default
+        # settings, which R is not given: it takes them from the core as well.
         p = subprocess.run([CLI, "fit", "--json"], capture_output=True, text=True, timeout=300)
         self.assertEqual(p.returncode, 0, p.stderr)
+        cli = json.loads(p.stdout)
         formula = ("participation ~ education + experience + experience_sq + age + "
                    "youngkids + oldkids")
-        with open(os.path.join(os.environ["VIMOR_PYTHON_PACKAGE"], "vimor", "defaults.json")) as f:
-            defaults = json.load(f)
-        request = dict(mroz=True, formula=formula, normalize="nonwife_income", fixed_coef=-1.0,
-                    quantile=defaults["quantile"], restarts=defaults["restarts"], maximize=True)
+        request = dict(mroz=True, formula=formula, normalize="nonwife_income", fixed_coef=-1.0)
         with tempfile.TemporaryDirectory() as folder:
-            self.assert_same_fit(json.loads(p.stdout), r_fit(folder, request))
+            r = r_fit(folder, request)
+        self.assert_same_fit(cli, r)
+        self.assertEqual([[float.fromhex(v) if v != "Inf" and v != "-Inf" else None
+                           for v in ends] for ends in r["flat"]],
+                         [x["flat"] for x in cli["regressors"][:-1]])
+
+    def test_warnings_and_refusals(self):
+        # A normalized regressor with few values warns; a constant response is
+        # refused; both with the core's words, each host naming its own argument.
+        columns, y, fixed, quantile, _ = random_model(0)
+        with tempfile.TemporaryDirectory() as folder:
+            path = write_csv(folder, columns, y)
+            p = subprocess.run([CLI, "fit", path, "--y", "y", "--x", "x0,x1", "--normalize", "d",
+                                "--intercept", "--restarts", "4"],
+                               capture_output=True, text=True, timeout=120)
+            self.assertEqual(p.returncode, 0, p.stderr)
+            cli_warnings = [line[len("vimor: warning: "):] for line in p.stderr.splitlines()
+                            if line.startswith("vimor: warning: ")]
+            r = r_fit(folder, dict(formula="y ~ x0 + x1", normalize="d", restarts=4),
+                      dict(columns, y=y))
+            self.assertIn("takes only 3 distinct values", " ".join(r["warnings"]))
+            self.assertEqual([w.split(" (")[0] for w in r["warnings"]],
+                             [w.split(" (")[0] for w in cli_warnings])
+
+            constant = [1] * len(y)
+            path = write_csv(folder, columns, constant)
+            p = subprocess.run([CLI, "fit", path, "--y", "y", "--x", "x0", "--normalize", "x1"],
+                               capture_output=True, text=True, timeout=120)
+            self.assertEqual(p.returncode, 2)
+            self.assertTrue(p.stderr.startswith("vimor: --y: has one class"), p.stderr)
+            r = r_fit(folder, dict(formula="y ~ x0", normalize="x1"), dict(columns, y=constant))
+            self.assertEqual(r["error"].split(": ", 1)[1], p.stderr.strip().split(": ", 2)[2])
 
 
 if __name__ == "__main__":

@@ -18,14 +18,26 @@ if (isTRUE(request$mroz)) {
 settings <- request[intersect(names(request), c("quantile", "fixed_coef", "restarts", "maximize",
                                            "seed", "seed2", "max_evals", "subsamples",
                                            "subsample_size", "subsample_restarts"))]
-fit <- do.call(maxscore, c(list(as.formula(request$formula), data, normalize = request$normalize,
-                                cores = 2), settings))
+# A refusal is printed as {"error": message}; warnings are collected.
+warned <- character()
+fit <- tryCatch(withCallingHandlers(
+  do.call(maxscore, c(list(as.formula(request$formula), data, normalize = request$normalize,
+                           cores = 2), settings)),
+  warning = function(w) {
+    warned <<- c(warned, conditionMessage(w))
+    invokeRestart("muffleWarning")
+  }), error = function(e) e)
+if (inherits(fit, "error")) {
+  cat(jsonlite::toJSON(list(error = conditionMessage(fit)), auto_unbox = TRUE), "\n")
+  quit(status = 0)
+}
 hex <- function(x) sprintf("%a", x)
 r <- fit$restarts
 out <- list(
   names = names(coef(fit)), coefficients = hex(unname(coef(fit))),
   objective = hex(fit$objective), correct = fit$correct,
   best_restart = fit$best_restart, reached_best = fit$reached_best,
+  flat = lapply(seq_len(nrow(fit$flat)), function(j) hex(fit$flat[j, ])), warnings = I(warned),
   restarts = lapply(seq_len(nrow(r)), function(i) list(
     seed1 = r$seed1[i], seed2 = r$seed2[i], objective = hex(r$objective[i]),
     status = r$status[i], evaluations = r$evaluations[i], accepted = r$accepted[i],
