@@ -200,6 +200,13 @@ VIMOR_FIT_API int vimor_fit_get(const VimorFit *fit, const char *key, double *va
 VIMOR_FIT_API int vimor_fit_interval(const VimorFit *fit, int32_t j, double level,
                                      int symmetric, double *lower, double *upper);
 
+/* The same interval from numbers alone (a saved fit's estimate and its B
+ * subsample estimates of one coefficient): N observations, subsamples of
+ * `size`. */
+VIMOR_FIT_API int vimor_interval(double estimate, const double *draws, int32_t count,
+                                 int32_t nobs, int32_t size, double level, int symmetric,
+                                 double *lower, double *upper);
+
 /* The fit's warnings (signs that it may not mean what it seems), after
  * vimor_fit_finish_restarts: their number, and warning i (valid until the
  * fit is freed), with other arguments written {key}. */

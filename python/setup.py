@@ -1,8 +1,8 @@
-"""Builds the vimor module from this repository's sources, through its own
-CMake project (so with the same flags and sources as `make build`), and ships
-it inside the package: `pip install ./python` gives a package that needs no
-VIMOR_LIBRARY. The build needs cmake and a C++ compiler, and the repository
-around this folder."""
+"""Builds the vimor module and the estimation core from this repository's
+sources, through its own CMake project (so with the same flags and sources as
+`make build`), and ships both inside the package: `pip install ./python` gives
+a package that needs no VIMOR_LIBRARY. The build needs cmake and a C++
+compiler, and the repository around this folder."""
 import os
 import shutil
 import subprocess
@@ -16,20 +16,16 @@ from setuptools.dist import Distribution
 HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent
 
-if sys.platform == "win32":
-    MODULE = "vimor.dll"
-elif sys.platform == "darwin":
-    MODULE = "libvimor.dylib"
-else:
-    MODULE = "libvimor.so"
+# The module and the core, as the package loads them (the core is built for Linux).
+LIBRARIES = {"vimor": "libvimor.so", "vimor_fit": "libvimor_fit.so"}
 
-# The library alone: no tests, hosts, benchmarks or fuzz targets.
+# The two libraries alone: no tests, hosts, benchmarks or fuzz targets.
 CMAKE_OPTIONS = ["-DCMAKE_BUILD_TYPE=Release", "-DVIMOR_BUILD_TESTS=OFF",
                  "-DVIMOR_BUILD_HOSTS=OFF", "-DVIMOR_BUILD_BENCH=OFF", "-DVIMOR_BUILD_FUZZ=OFF"]
 
 
-def build_module(folder):
-    """Configure and build the library's CMake target into `folder`; the module's path."""
+def build_libraries(folder):
+    """Configure and build the two CMake targets into `folder`; their paths."""
     if not (ROOT / "CMakeLists.txt").is_file() or not (ROOT / "include" / "vimor.h").is_file():
         sys.exit(f"vimor: the package is built from the repository's sources, which are not "
                  f"around {HERE}; install from a checkout with pip install ./python")
@@ -37,25 +33,25 @@ def build_module(folder):
     if cmake is None:
         sys.exit("vimor: building the module needs cmake (Debian: apt-get install cmake g++)")
     subprocess.run([cmake, "-S", str(ROOT), "-B", str(folder), *CMAKE_OPTIONS], check=True)
-    subprocess.run([cmake, "--build", str(folder), "--target", "vimor", "--parallel",
+    subprocess.run([cmake, "--build", str(folder), "--target", *LIBRARIES, "--parallel",
                     str(os.cpu_count() or 1)], check=True)
-    return folder / MODULE
+    return [folder / name for name in LIBRARIES.values()]
 
 
-class BuildWithModule(build_py):
+class BuildWithLibraries(build_py):
     def run(self):
         super().run()
         temp = Path(self.get_finalized_command("build").build_temp) / "cmake"
-        built = build_module(temp.resolve())
-        # Copied under the name the package loads, whatever symlinks CMake made.
-        shutil.copyfile(built, Path(self.build_lib) / "vimor" / MODULE)
+        # Copied under the names the package loads, whatever symlinks CMake made.
+        for built in build_libraries(temp.resolve()):
+            shutil.copyfile(built, Path(self.build_lib) / "vimor" / built.name)
 
 
-class WithModule(Distribution):
+class WithLibraries(Distribution):
     """A platform wheel: the package carries compiled code."""
 
     def has_ext_modules(self):
         return True
 
 
-setup(cmdclass={"build_py": BuildWithModule}, distclass=WithModule)
+setup(cmdclass={"build_py": BuildWithLibraries}, distclass=WithLibraries)

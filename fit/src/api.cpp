@@ -293,6 +293,25 @@ int vimor_fit_interval(const VimorFit *fit, int32_t j, double level, int symmetr
     });
 }
 
+int vimor_interval(double estimate, const double *draws, int32_t count, int32_t nobs,
+                   int32_t size, double level, int symmetric, double *lower, double *upper) {
+    return guarded([&] {
+        need(lower, "the lower end");
+        need(upper, "the upper end");
+        if (count < 1) throw ArgumentError("subsamples", "an interval needs subsample estimates");
+        need(draws, "the subsample estimates");
+        if (nobs < 1 || size < 1 || size > nobs) {
+            throw ArgumentError("subsample_size", std::to_string(size) + " is not a subsample size of " +
+                                                      std::to_string(nobs) + " observations");
+        }
+        if (!(level > 0.0 && level < 1.0)) {
+            throw ArgumentError("level", shortest(level) + " is outside (0, 1)");
+        }
+        vimor_fit::interval(estimate, std::vector<double>(draws, draws + count), nobs, size, level,
+                            symmetric != 0, *lower, *upper);
+    });
+}
+
 int32_t vimor_fit_warning_count(const VimorFit *fit) {
     return fit ? static_cast<int32_t>(fit->fit.warnings().size()) : 0;
 }

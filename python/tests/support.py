@@ -1,13 +1,11 @@
 """Shared helpers of the Python tests: small seeded data sets and a direct
-ctypes call of the exports, written apart from the package."""
+ctypes call of the module's exports, written apart from the package."""
 import ctypes
-import json
 import os
 import random
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
-DEFAULTS_FILE = HERE.parent / "vimor" / "defaults.json"
 
 
 def library_path():
@@ -15,11 +13,6 @@ def library_path():
     if not path:
         raise RuntimeError("set VIMOR_LIBRARY to the built module (CTest does)")
     return path
-
-
-def shared_defaults():
-    with open(DEFAULTS_FILE, encoding="utf-8") as f:
-        return json.load(f)
 
 
 def hexes(values):

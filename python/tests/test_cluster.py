@@ -2,22 +2,12 @@
 gives the thread path's numbers bit for bit, and sends the data once."""
 import unittest
 
-import vimor
-from test_inference import SMALL, heteroskedastic
+from test_inference import bits, fit, heteroskedastic
 
 try:
     import distributed
 except ImportError:  # python3-distributed, installed by scripts/install-deps.sh
     distributed = None
-
-
-def bits(model):
-    return ([float(v).hex() for v in model.coef_],
-            [[float(v).hex() for v in row] for row in model.subsample_estimates_],
-            [[float(v).hex() for v in row] for row in model.conf_int()],
-            [[float(v).hex() for v in row] for row in model.flat_],
-            [(r.value.hex(), r.n_evals) for r in model.results_],
-            model.n_multiple_best_)
 
 
 @unittest.skipIf(distributed is None, "python3-distributed is not installed")
@@ -36,8 +26,8 @@ class ClusterTest(unittest.TestCase):
 
     def test_same_bits_as_threads_and_data_sent_once(self):
         X, y = heteroskedastic(400, 12)
-        options = dict(SMALL, subsamples=12, subsample_restarts=2)
-        threads = vimor.MaxScore(n_jobs=2, **options).fit(X, y)
+        options = dict(subsamples=12, subsample_restarts=2)
+        threads = fit(X, y, n_jobs=2, **options)
 
         executor = self.client.get_executor()
         first_arguments = []
@@ -48,7 +38,7 @@ class ClusterTest(unittest.TestCase):
             return submit(fn, *args, **kwargs)
 
         executor.submit = recording_submit
-        cluster = vimor.MaxScore(executor=executor, **options).fit(X, y)
+        cluster = fit(X, y, executor=executor, **options)
 
         self.assertEqual(bits(cluster), bits(threads))
         # 3 restarts and 12 subsample fits, each given a reference to data

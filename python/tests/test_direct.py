@@ -1,10 +1,11 @@
-"""The package hands the library exactly what a direct ctypes call does: results
-agree bit for bit, and missing settings follow the shared rules."""
-import random
+"""objective() and anneal() through the core hand the module what a direct
+ctypes call of its exports does: the results agree bit for bit."""
 import unittest
 
+import numpy
+
 import vimor
-from support import Direct, probit_data, result_key, shared_defaults
+from support import Direct, probit_data, result_key
 
 
 class ObjectiveTest(unittest.TestCase):
@@ -19,8 +20,9 @@ class ObjectiveTest(unittest.TestCase):
             self.assertEqual(got.hex(), direct.objective(y, rows, coef, quantile, fixed).hex())
 
     def test_worked_example(self):
-        # Rows (1, 1) and (-1, 1), beta = (1, 0), responses (1, 0): terms 0.25 and 0.25.
-        self.assertEqual(vimor.objective([1, 0], [[1, 1], [-1, 1]], [1.0], 0.5, 0.0), 0.5)
+        # Indices 2 + 1 = 3 and -3 + 1.5 = -1.5, responses 1 and 0, alpha 1/4:
+        # terms (1/2)(1 - 3/4)(+1) = 1/8 and (1/2)(0 - 3/4)(-1) = 3/8.
+        self.assertEqual(vimor.objective([1, 0], [[2, 1], [-3, 1.5]], [1.0], 0.25), 0.5)
 
 
 class AnnealTest(unittest.TestCase):
@@ -29,83 +31,49 @@ class AnnealTest(unittest.TestCase):
                     tolerance=1e-4, sweeps=7, adjustments=3, history_len=3, max_evals=50000,
                     step_gain=[2.0, 1.5], maximize=True, seed1=4711, seed2=815)
 
-    def direct(self, y, rows, **s):
+    @classmethod
+    def setUpClass(cls):
+        cls.rows, cls.y = probit_data(n=150, k=3, seed=11)
+
+    def direct(self, **s):
         return Direct().anneal(
-            y, rows, start=s["start"], quantile=s["quantile"], maximize=int(s["maximize"]),
-            cooling=s["cooling"], tolerance=s["tolerance"], sweeps=s["sweeps"],
-            adjustments=s["adjustments"], history_len=s["history_len"],
+            self.y, self.rows, start=s["start"], quantile=s["quantile"],
+            maximize=int(s["maximize"]), cooling=s["cooling"], tolerance=s["tolerance"],
+            sweeps=s["sweeps"], adjustments=s["adjustments"], history_len=s["history_len"],
             max_evals=s["max_evals"], lower=s["lower"], upper=s["upper"],
             step_gain=s["step_gain"], seed1=s["seed1"], seed2=s["seed2"],
             temperature=s["temperature"], step=s["step"], fixed=s["fixed_coef"])
 
-    def check(self, **changes):
-        rows, y = probit_data(n=150, k=3, seed=11)
-        s = dict(self.settings, **changes)
-        got = vimor.anneal(y, rows, **s)
-        want = self.direct(y, rows, **s)
-        self.assertEqual(result_key(got), result_key(want))
-        self.assertEqual(got.converged, want["status"] == 0)
-        return got
+    def test_runs_equal_direct_calls(self):
+        for changes in ({}, {"maximize": False}, {"max_evals": 40}, {"seed1": 31328, "seed2": 0}):
+            with self.subTest(**changes):
+                s = dict(self.settings, **changes)
+                got = vimor.anneal(self.y, self.rows, **s)
+                want = self.direct(**s)
+                self.assertEqual(result_key(got), result_key(want))
+                self.assertEqual(got.converged, want["status"] == 0)
+        self.assertEqual(vimor.anneal(self.y, self.rows, **dict(self.settings, max_evals=40))
+                         .n_evals, 40)
 
-    def test_converging_run(self):
-        self.assertTrue(self.check().converged)
-
-    def test_minimizing_run(self):
-        got = self.check(maximize=False)
-        self.assertLess(got.value, 0.0)
-
-    def test_evaluation_limit(self):
-        got = self.check(max_evals=40)
-        self.assertEqual((got.status, got.converged, got.n_evals), (1, False, 40))
-
-    def test_scalar_step_and_gain_are_repeated(self):
-        rows, y = probit_data(n=150, k=3, seed=11)
+    def test_one_step_and_gain_for_all(self):
         s = dict(self.settings, step=0.5, step_gain=1.5)
-        want = self.direct(y, rows, **dict(s, step=[0.5, 0.5], step_gain=[1.5, 1.5]))
-        self.assertEqual(result_key(vimor.anneal(y, rows, **s)), result_key(want))
+        want = self.direct(**dict(s, step=[0.5, 0.5], step_gain=[1.5, 1.5]))
+        self.assertEqual(result_key(vimor.anneal(self.y, self.rows, **s)), result_key(want))
 
-    def test_defaults_follow_the_shared_rules(self):
-        # Data whose spreads are exact: column 1 constant 2, column 2 alternating
-        # +-1 (sd 1), the normalized column alternating 3 and 1 (mean 2, sd 1).
-        n = 40
-        rows = [[2.0, (-1.0) ** i, 3.0 if i % 2 else 1.0] for i in range(n)]
-        y = [1 if (i * 7) % 5 < 2 else 0 for i in range(n)]
-        quantile, fixed = 0.3, -0.5
-        d = shared_defaults()
-        scale = d["box_scale"] * abs(fixed)
-        width = [scale * (2.0 + 1.0) / 2.0, scale * 1.0 / 1.0]
-        want = Direct().anneal(
-            y, rows, start=[0.0, 0.0], quantile=quantile, maximize=int(d["maximize"]),
-            cooling=d["cooling"], tolerance=d["tolerance_fraction"] * min(quantile, 1 - quantile) / n,
-            sweeps=d["sweeps"], adjustments=d["adjustments"], history_len=d["history_len"],
-            max_evals=d["max_evals"], lower=[-w for w in width], upper=width,
-            step_gain=[d["step_gain"]] * 2, seed1=d["seed"] % 31329, seed2=d["seed2"] % 30082,
-            temperature=d["temperature"], step=[d["step_fraction"] * 2 * w for w in width],
-            fixed=fixed)
-        got = vimor.anneal(y, rows, quantile=quantile, fixed_coef=fixed)
-        self.assertEqual(result_key(got), result_key(want))
+    def test_by_name_and_numpy_in_numpy_out(self):
+        X = numpy.array(self.rows)
+        s = dict(self.settings, lower={"x1": -3.0, "x2": -2.0})
+        got = vimor.anneal(self.y, X, **s)
+        self.assertIsInstance(got.best, numpy.ndarray)
+        self.assertEqual(result_key(got), result_key(self.direct(**self.settings)))
+        self.assertIs(type(vimor.anneal(self.y, self.rows, **self.settings).best), list)
 
-
-class DefaultBoxSumsTest(unittest.TestCase):
-    def test_numpy_columns_are_summed_in_observation_order(self):
-        # The box of a numpy column is summed in blocks; it must give the bits
-        # of the one-value-at-a-time sum, across block edges too. Mixed
-        # magnitudes make the order of the additions show in the result.
-        import numpy
-        from vimor import _defaults
-        rng = random.Random(29)
-        block = _defaults.BLOCK
-        for n in (1, 7, block - 1, block, block + 1, 2 * block + 3):
-            values = [rng.choice((1e8, 1.0, 1e-8)) * rng.gauss(0.0, 1.0) + 3.0 for _ in range(n)]
-            with self.subTest(n=n):
-                got = _defaults.mean_sd(numpy.array(values))
-                want = _defaults.mean_sd(values)
-                self.assertEqual([v.hex() for v in got], [v.hex() for v in want])
-        # numpy's own (pairwise) sum of the last column rounds differently.
-        total = 0.0
-        for v in values:
-            total = total + v
-        self.assertNotEqual(float(numpy.sum(values)), total)
+    def test_seeds_outside_the_streams_are_refused(self):
+        for name, bad, top in (("seed1", 31329, 31328), ("seed2", 30082, 30081),
+                               ("seed1", -1, 31328)):
+            with self.subTest(name=name, value=bad):
+                with self.assertRaisesRegex(ValueError, rf"^{name}: {bad} is outside 0\.\.{top}$"):
+                    vimor.anneal(self.y, self.rows, **{name: bad})
 
 
 if __name__ == "__main__":

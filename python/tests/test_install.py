@@ -1,7 +1,7 @@
 """`pip install ./python` into a fresh virtual environment, offline, builds the
-module from the repository's sources and ships it: the installed package works
-from another folder with no VIMOR_LIBRARY and gives the build tree's numbers
-bit for bit."""
+module and the core from the repository's sources and ships them: the installed
+package works from another folder with no VIMOR_LIBRARY and gives the build
+tree's numbers bit for bit."""
 import json
 import os
 import shutil
@@ -41,7 +41,7 @@ def probe(python, env, cwd):
 class InstallTest(unittest.TestCase):
     def test_fresh_virtual_environment(self):
         base = {k: v for k, v in os.environ.items()
-                if k not in ("VIMOR_LIBRARY", "PYTHONPATH", "LD_PRELOAD")}
+                if k not in ("VIMOR_LIBRARY", "VIMOR_FIT_LIBRARY", "PYTHONPATH", "LD_PRELOAD")}
         with tempfile.TemporaryDirectory() as tmp:
             tmp = Path(tmp)
             copy_sources(tmp / "src")
@@ -64,7 +64,9 @@ class InstallTest(unittest.TestCase):
         package = Path(installed.pop("package")).parent
         self.assertTrue(package.is_relative_to(venv), package)
         self.assertEqual(Path(installed.pop("module")).parent, package)
+        self.assertEqual(Path(installed.pop("core")).parent, package)
         self.assertEqual(Path(here.pop("module")).resolve(), Path(library_path()).resolve())
+        here.pop("core")
         here.pop("package")
         self.assertEqual(installed, here)
 

@@ -1,11 +1,18 @@
-"""MaxScore: multi-start fits, their rules, and what a fit reports."""
+"""MaxScore: the core's restarts and results as the fit reports them."""
 import random
 import unittest
+import warnings
 
 import vimor
-from support import probit_data, result_key, shared_defaults
+from support import probit_data, result_key
 
-OPTIONS = dict(restarts=5, seed=31327, max_evals=20000)  # seeds wrap past the modulus
+OPTIONS = dict(restarts=5, seed=31327, max_evals=20000)  # seeds wrap past 31328
+
+
+def quiet(model, X, y):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", vimor.FitWarning)
+        return model.fit(X, y)
 
 
 def separable(n=60, quantile=0.5, sign=1.0, seed=4):
@@ -21,11 +28,10 @@ def separable(n=60, quantile=0.5, sign=1.0, seed=4):
 class RestartTest(unittest.TestCase):
     def test_restarts_are_seeded_runs_and_the_best_wins(self):
         rows, y = probit_data(n=90, k=3, seed=8)
-        model = vimor.MaxScore(quantile=0.4, **OPTIONS).fit(rows, y)
-        d = shared_defaults()
+        model = quiet(vimor.MaxScore(quantile=0.4, **OPTIONS), rows, y)
+        seed2 = vimor.DEFAULTS["seed2"]
         runs = [vimor.anneal(y, rows, quantile=0.4, max_evals=20000,
-                             seed1=(31327 + r) % 31329, seed2=d["seed2"] % 30082)
-                for r in range(5)]
+                             seed1=(31327 + r) % 31329, seed2=seed2) for r in range(5)]
         self.assertEqual([result_key(r) for r in model.results_], [result_key(r) for r in runs])
         values = [r.value for r in runs]
         best = values.index(max(values))  # index() finds the earliest of equals
@@ -33,27 +39,46 @@ class RestartTest(unittest.TestCase):
         self.assertEqual(model.objective_, values[best])
         self.assertEqual(model.n_best_, values.count(values[best]))
         self.assertEqual(list(model.coef_), list(runs[best].best) + [1.0])
-        self.assertEqual(model.seeds_[2], (0, d["seed2"] % 30082))
+        self.assertEqual(model.seeds_[2], (0, seed2))
 
     def test_minimizing_keeps_the_smallest(self):
         rows, y = probit_data(n=90, k=3, seed=8)
-        model = vimor.MaxScore(maximize=False, **OPTIONS).fit(rows, y)
+        model = quiet(vimor.MaxScore(maximize=False, **OPTIONS), rows, y)
         self.assertEqual(model.objective_, min(r.value for r in model.results_))
 
     def test_threads_do_not_change_the_result(self):
         rows, y = probit_data(n=150, k=4, seed=9)
-        fits = [vimor.MaxScore(n_jobs=jobs, **OPTIONS).fit(rows, y) for jobs in (1, 2, 5)]
+        fits = [quiet(vimor.MaxScore(n_jobs=jobs, **OPTIONS), rows, y) for jobs in (1, 2, -1)]
         keys = [[result_key(r) for r in f.results_] for f in fits]
         self.assertEqual(keys[0], keys[1])
         self.assertEqual(keys[0], keys[2])
         self.assertEqual(list(fits[0].coef_), list(fits[1].coef_))
 
 
+class BoxScaleTest(unittest.TestCase):
+    def test_scales_the_default_box(self):
+        # Spreads that are exact: the intercept, x alternating +-1 (sd 1), the
+        # normalized z alternating 3 and 1 (mean 2, sd 1). Half-widths at box
+        # scale s: s (|2| + 1) / 1 for the intercept, s * 1 / 1 for x.
+        n = 40
+        X = {"x": [(-1.0) ** i for i in range(n)], "z": [3.0 if i % 2 else 1.0 for i in range(n)]}
+        y = [1 if (i * 7) % 5 < 2 else 0 for i in range(n)]
+        options = dict(intercept=True, restarts=3, max_evals=20000)
+        for scale in (None, 2.5):
+            s = 10.0 if scale is None else scale
+            got = quiet(vimor.MaxScore(box_scale=scale, **options), X, y)
+            want = quiet(vimor.MaxScore(lower=[-3 * s, -s], upper=[3 * s, s], **options), X, y)
+            self.assertEqual([result_key(r) for r in got.results_],
+                             [result_key(r) for r in want.results_])
+        with self.assertRaisesRegex(ValueError, r"^box_scale: must be positive"):
+            vimor.MaxScore(box_scale=0.0).fit(X, y)
+
+
 class SeparationTest(unittest.TestCase):
     def check(self, quantile, sign):
         X, y = separable(quantile=quantile, sign=sign)
-        model = vimor.MaxScore(quantile=quantile, normalize="z", fixed_coef=sign, intercept=True,
-                               restarts=3).fit(X, y)
+        model = quiet(vimor.MaxScore(quantile=quantile, normalize="z", fixed_coef=sign,
+                                     intercept=True, restarts=3), X, y)
         n1 = sum(y)
         n0 = len(y) - n1
         largest = (n1 * quantile + n0 * (1 - quantile)) / len(y)
@@ -79,7 +104,7 @@ class ReportTest(unittest.TestCase):
         rows, cls.y = probit_data(n=120, k=4, seed=12)
         cls.X = {"one": [r[0] for r in rows], "age": [r[1] for r in rows],
                  "kids": [r[2] for r in rows], "income": [r[3] for r in rows]}
-        cls.model = vimor.MaxScore(normalize="age", **OPTIONS).fit(cls.X, cls.y)
+        cls.model = quiet(vimor.MaxScore(normalize="age", **OPTIONS), cls.X, cls.y)
 
     def test_normalized_column_goes_last_to_the_library(self):
         reordered = [[self.X[c][i] for c in ("one", "kids", "income", "age")]
@@ -111,6 +136,7 @@ class ReportTest(unittest.TestCase):
         self.assertRegex(text, r"age\s+1  \(normalized\)")
         self.assertIn(f"{self.model.objective_:.10g}", text)
         self.assertIn("120 observations", text)
+        self.assertIn(f"({round(self.model.accuracy_ * 120)} of 120 with 1[x.b >= 0]", text)
 
 
 if __name__ == "__main__":

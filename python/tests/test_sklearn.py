@@ -21,6 +21,12 @@ except ImportError:
     pandas = None
 
 
+def setUpModule():
+    # The checks' data are small: their fits warn of sets of maxima, which is
+    # the warnings' test's business, not these.
+    warnings.filterwarnings("ignore", category=vimor.FitWarning)
+
+
 class CommonChecksTest(unittest.TestCase):
     def test_check_estimator(self):
         passed, skipped = [], []

@@ -1,16 +1,21 @@
-"""One function per export: objective() calls _fcna_, anneal() calls _saa_."""
-import array
+"""The core's problems and fits as Python objects, the units of a fit sent to
+an executor, and the two direct functions: objective() and anneal()."""
 import ctypes
-import math
+import threading
+from collections.abc import Mapping
 from dataclasses import dataclass, replace
 from typing import Sequence
 
-from . import _data
-from ._defaults import DEFAULTS, BoxError, half_widths, restart_seeds
-from ._defaults import tolerance as default_tolerance
-from ._library import resolve
+import numpy
 
-_DEFAULT_SEEDS = restart_seeds(DEFAULTS["seed"], 0, DEFAULTS["seed2"])
+from . import _data
+from ._library import ERROR, CANCELLED, resolve, spelled
+
+INT32_MAX = 2 ** 31 - 1
+
+
+class FitWarning(UserWarning):
+    """A sign from the estimation core that a fit may not mean what it seems."""
 
 
 @dataclass(frozen=True)
@@ -33,235 +38,283 @@ class AnnealResult:
     status: int
 
 
-@dataclass(frozen=True)
-class Settings:
-    """Validated settings of a search, per-coefficient ones as array('d')."""
-    quantile: float
-    fixed_coef: float
-    maximize: bool
-    temperature: float
-    cooling: float
-    tolerance: float
-    sweeps: int
-    adjustments: int
-    history_len: int
-    max_evals: int
-    start: array.array
-    lower: array.array
-    upper: array.array
-    step: array.array
-    step_gain: array.array
+def anneal_result(record, nfree):
+    """An AnnealResult from a restart record of the core."""
+    return AnnealResult(best=list(record[8:8 + nfree]), value=record[2],
+                        n_accepted=int(record[6]), n_evals=int(record[5]),
+                        n_out_of_bounds=int(record[7]), temperature=record[3],
+                        step=list(record[8 + nfree:8 + 2 * nfree]), converged=record[4] == 0,
+                        status=int(record[4]))
 
 
-def scalar_settings(quantile, fixed_coef, maximize, temperature, cooling, tolerance,
-                    sweeps, adjustments, history_len, max_evals):
-    """Validated scalar settings (tolerance may be None: derived later from the data)."""
-    values = dict(
-        quantile=_data.quantile(quantile),
-        fixed_coef=_data.real(fixed_coef, "fixed_coef"),
-        maximize=_data.flag(maximize, "maximize"),
-        temperature=_data.real(temperature, "temperature"),
-        cooling=_data.real(cooling, "cooling"),
-        tolerance=None if tolerance is None else _data.real(tolerance, "tolerance"),
-        sweeps=_data.integer(sweeps, "sweeps", 1),
-        adjustments=_data.integer(adjustments, "adjustments", 1),
-        # Each stage end walks and shifts the whole history, and a run needs
-        # at least that many stages: the cost grows with its square.
-        history_len=_data.integer(history_len, "history_len", 1, 10000),
-        max_evals=_data.integer(max_evals, "max_evals", 1),
-    )
-    if values["fixed_coef"] == 0.0:
-        raise ValueError("fixed_coef: must not be 0; it sets the scale of the coefficients")
-    if values["temperature"] <= 0.0:
-        raise ValueError(f"temperature: must be positive, got {values['temperature']!r}")
-    if not 0.0 < values["cooling"] <= 1.0:
-        raise ValueError(f"cooling: must lie in (0, 1], got {values['cooling']!r}")
-    if values["tolerance"] is not None and values["tolerance"] < 0.0:
-        raise ValueError(f"tolerance: must not be negative, got {values['tolerance']!r}")
-    return values
-
-
-def box_settings(nfree, lower, upper, start, step, step_gain, default_widths,
-                 step_fraction=None):
-    """Validated per-coefficient settings; `default_widths()` gives the half-widths
-    of the default box and is called only when a bound is missing."""
-    if lower is None or upper is None:
-        widths = default_widths()
-        lower = [-w for w in widths] if lower is None else lower
-        upper = list(widths) if upper is None else upper
-    lower = _data.vector(lower, nfree, "lower")
-    upper = _data.vector(upper, nfree, "upper")
-    for i in range(nfree):
-        if lower[i] > upper[i]:
-            raise ValueError(f"lower[{i}]: {lower[i]!r} is above upper[{i}] = {upper[i]!r}")
-    if start is None:
-        start = [0.5 * lo + 0.5 * up for lo, up in zip(lower, upper)]
-    start = _data.vector(start, nfree, "start")
-    for i in range(nfree):
-        if not lower[i] <= start[i] <= upper[i]:
-            raise ValueError(f"start[{i}]: {start[i]!r} lies outside the box "
-                             f"[{lower[i]!r}, {upper[i]!r}]")
-    if step is None:
-        fraction = DEFAULTS["step_fraction"] if step_fraction is None else step_fraction
-        step = [fraction * (up - lo) for lo, up in zip(lower, upper)]
-    step = _data.vector(step, nfree, "step", scalar_ok=True)
-    step_gain = _data.vector(step_gain, nfree, "step_gain", scalar_ok=True)
-    for name, values in (("step", step), ("step_gain", step_gain)):
-        for i, v in enumerate(values):
-            if v < 0.0:
-                raise ValueError(f"{name}[{i}]: must not be negative, got {v!r}")
-    return dict(lower=lower, upper=upper, start=start, step=step, step_gain=step_gain)
-
-
-NOT_A_NUMBER = ("the objective is not a number because an index overflows; "
-                "rescale the regressors")
-
-
-def checked_objective(value, name="X"):
-    """The objective, refused when it is NaN (an index x . beta overflowed)."""
-    if math.isnan(value):
-        raise ValueError(f"{name}: {NOT_A_NUMBER}")
+def _text(value, name):
+    if not isinstance(value, str):
+        raise TypeError(f"{name}: expected a string, got {type(value).__name__}")
     return value
 
 
-class Problem:
-    """A data set in the library's layout, kept alive for the calls made on it.
+_KINDS = dict.fromkeys(("quantile", "box_scale", "temperature", "cooling", "tolerance", "level"),
+                       _data.real)
+_KINDS.update(dict.fromkeys(("sweeps", "adjustments", "history_len", "max_evals", "restarts",
+                             "seed", "seed2", "threads", "subsamples", "subsample_size",
+                             "subsample_restarts"), _data.integer))
+_KINDS.update(maximize=lambda v, n: float(_data.flag(v, n)), interval=_text,
+              lower=_data.floats, upper=_data.floats, start=_data.floats,
+              step=lambda v, n: _data.floats(v, n, scalar_ok=True),
+              step_gain=lambda v, n: _data.floats(v, n, scalar_ok=True))
 
-    regressors: column-major float64 memory (array('d') or ndarray), N x K;
-    response: float64 memory of N values 0 or 1; keep: whatever must stay
-    alive and unresized while the library reads them.
-    """
 
-    def __init__(self, response, regressors, nobs, nreg, keep=None):
-        # The library reads doubles at their natural alignment; an ndarray may
-        # lie anywhere in its buffer (np.frombuffer, or data unpickled on a
-        # Dask worker), and such a one is copied once here.
+def settings(given, free, spelling=None):
+    """The settings given (None: the shared default) in the core's form: a
+    float, a list of floats, or text. A mapping from coefficient names gives
+    some coefficients, NaN standing for the default of the others."""
+    out = {}
+    for key, value in given.items():
+        name = (spelling or {}).get(key, key)
+        if value is None:
+            continue
+        if isinstance(value, Mapping) and key in ("lower", "upper", "start", "step", "step_gain"):
+            unknown = [k for k in value if k not in free]
+            if unknown:
+                raise ValueError(f"{name}: {unknown[0]!r} is not a free coefficient; "
+                                 f"they are {', '.join(free)}")
+            values = {k: _data.real(v, f"{name}[{k!r}]") for k, v in value.items()}
+            out[key] = [values.get(n, float("nan")) for n in free]
+        else:
+            out[key] = _KINDS[key](value, name)
+    return out
+
+
+class Fit:
+    """A problem in the core and, given settings, a prepared fit of it; both
+    freed together. The data are borrowed, so they are held here."""
+    problem = fit = None
+
+    def __init__(self, library, response, regressors, nobs, names, fixed_coef, given=None,
+                 spelling=None):
+        self.lib, self.spelling = library, spelling
         self.response = _data.aligned(response, "C")
         self.regressors = _data.aligned(regressors, "F")
-        self.nobs = nobs
-        self.nreg = nreg
-        self._keep = keep
+        self.nobs, self.names, self.fixed_coef = nobs, list(names), fixed_coef
+        if nobs * max(len(names), 1) > INT32_MAX:
+            raise ValueError(f"X: {nobs} x {len(names)} values is more than the module can index")
+        self.problem, self.fit = ctypes.c_void_p(), ctypes.c_void_p()
+        texts = (ctypes.c_char_p * len(names))(*(n.encode("utf-8", "replace") for n in names))
+        self._call("vimor_problem_new", _data.pointer(self.response),
+                   _data.pointer(self.regressors), nobs, len(names), fixed_coef, texts,
+                   ctypes.byref(self.problem))
+        if given is None:
+            return
+        self._call("vimor_fit_new", self.problem, library.objective_fn, library.search_fn,
+                   ctypes.byref(self.fit))
+        for key, value in given.items():
+            if isinstance(value, str):
+                self._call("vimor_fit_set_text", self.fit, key.encode(), value.encode())
+            else:
+                values = value if isinstance(value, list) else [value]
+                self._call("vimor_fit_set", self.fit, key.encode(),
+                           (ctypes.c_double * len(values))(*values), len(values))
+        self._call("vimor_fit_prepare", self.fit)
 
-    @classmethod
-    def from_table(cls, y, table, order=None, intercept=False, y_name="y"):
-        nreg = (table.nreg if order is None else len(order)) + (1 if intercept else 0)
-        response, keep = _data.response(y, table.nobs, y_name)
-        return cls(response, table.design(order, intercept), table.nobs, nreg, keep)
+    def _call(self, name, *args):
+        return self.lib.call(name, *args, spelling=self.spelling)
 
-    def column(self, j):
-        """Design column j: an ndarray view, or a list for array('d') memory."""
-        n = self.nobs
-        if isinstance(self.regressors, array.array):
-            return self.regressors[j * n:(j + 1) * n].tolist()
-        return self.regressors[:, j]
+    def close(self):
+        if self.fit:
+            self.lib.core.vimor_fit_free(self.fit)
+        if self.problem:
+            self.lib.core.vimor_problem_free(self.problem)
+        self.fit = self.problem = None
 
-    def default_widths(self, fixed_coef, names, name="X"):
-        """Half-widths of the default box; names: the design's column names."""
-        k = self.nreg
+    __del__ = close
+
+    def get(self, key):
+        count = ctypes.c_int32()
+        self._call("vimor_fit_size", self.fit, key.encode(), ctypes.byref(count))
+        values = (ctypes.c_double * count.value)()
+        self._call("vimor_fit_get", self.fit, key.encode(), values, count.value)
+        return list(values)
+
+    def scalar(self, key):
+        return self.get(key)[0]
+
+    def index(self, coef, out):
+        """x_i.b of every observation, written to the float64 buffer `out`."""
+        self._call("vimor_index", self.problem, (ctypes.c_double * len(coef))(*coef),
+                   _data.pointer(out))
+        return out
+
+    def run(self):
+        """The whole fit on the threads setting, on a thread of its own so that
+        Ctrl-C reaches the interpreter; it stops the core between units."""
+        flag, outcome, done = ctypes.c_int(0), [], threading.Event()
+
+        def work():
+            try:
+                status = self.lib.core.vimor_fit_run(self.fit, 0, self.lib.cancel_fn,
+                                                     ctypes.byref(flag), None, None)
+                outcome.append(self.lib.error(self.spelling) if status == ERROR else status)
+            finally:
+                done.set()
+
+        # Waiting on an event, not on Thread.join: a join that Ctrl-C breaks
+        # can mark a thread stopped that still runs (CPython 3.11).
+        thread = threading.Thread(target=work, name="vimor fit")
+        thread.start()
         try:
-            return half_widths([self.column(j) for j in range(k - 1)], self.column(k - 1),
-                               fixed_coef)
-        except BoxError as exc:
-            which = (f"the normalized column {names[-1]!r}" if exc.column is None
-                     else f"column {names[exc.column]!r}")
-            raise ValueError(f"{name}: {which} {exc.problem}; give lower and upper") from None
+            while not done.wait(0.05):
+                pass
+        except KeyboardInterrupt:
+            flag.value = 1
+            while not done.is_set():  # the fit must end before it is freed
+                try:
+                    done.wait()
+                except KeyboardInterrupt:
+                    pass
+            thread.join()
+            raise
+        thread.join()
+        if isinstance(outcome[0], Exception):
+            raise outcome[0]
+        if outcome[0] == CANCELLED:
+            raise KeyboardInterrupt
 
-    def objective(self, lib, coef, quantile, fixed_coef):
-        coef = array.array("d", coef)
-        score = ctypes.c_double()
-        lib.fcna(_data.pointer(self.response), _data.pointer(self.regressors),
-                 ctypes.byref(ctypes.c_int32(self.nobs)), ctypes.byref(ctypes.c_int32(self.nreg)),
-                 _data.pointer(coef), ctypes.byref(score), ctypes.byref(ctypes.c_double(quantile)),
-                 ctypes.byref(ctypes.c_double(fixed_coef)))
-        return score.value
+    def records(self, key, size):
+        values = self.get(key)
+        return [values[i:i + size] for i in range(0, len(values), size)]
 
-    def anneal(self, lib, s, seed1, seed2):
-        """One run of _saa_ with its own work arrays, so runs may share a Problem
-        across threads."""
-        m = self.nreg - 1
-        d, i32 = ctypes.c_double, ctypes.c_int32
-        coef = (d * m)(*s.start)
-        temperature = d(s.temperature)
-        step = (d * m)(*s.step)
-        best = (d * m)()
-        best_value = d()
-        n_accepted, n_evals, n_out, status, limit_hit = i32(), i32(), i32(), i32(), i32(0)
-        history = (d * max(1, s.history_len))()
-        trial = (d * m)()
-        accept_counts = (i32 * m)()
-        lower, upper, gain = ((d * m)(*v) for v in (s.lower, s.upper, s.step_gain))
-        r = ctypes.byref
-        lib.saa(_data.pointer(self.response), _data.pointer(self.regressors),
-                r(i32(self.nobs)), r(i32(self.nreg)), coef, r(d(s.quantile)),
-                r(i32(1 if s.maximize else 0)), r(d(s.cooling)), r(d(s.tolerance)),
-                r(i32(s.sweeps)), r(i32(s.adjustments)), r(i32(s.history_len)),
-                r(i32(s.max_evals)), lower, upper, gain, r(i32(seed1)), r(i32(seed2)),
-                r(temperature), step, best, r(best_value), r(n_accepted), r(n_evals),
-                r(n_out), r(status), history, trial, accept_counts, r(limit_hit),
-                r(d(s.fixed_coef)))
-        return AnnealResult(best=list(best), value=best_value.value,
-                            n_accepted=n_accepted.value, n_evals=n_evals.value,
-                            n_out_of_bounds=n_out.value, temperature=temperature.value,
-                            step=list(step), converged=status.value == 0,
-                            status=status.value)
+    def run_restart(self, r):
+        record = (ctypes.c_double * self.lib.core.vimor_restart_record_size(self.fit))()
+        self._call("vimor_fit_run_restart", self.fit, r, record)
+        return list(record)
 
+    def subsample_rows(self, s):
+        rows = (ctypes.c_int32 * int(self.scalar("subsample_size")))()
+        self._call("vimor_fit_subsample_rows", self.fit, s, rows)
+        return list(rows)
 
-def as_output(values, kind):
-    """A list, or a float64 ndarray when the input was numpy."""
-    if kind != "list":
-        return _data.numpy.array(values, dtype=_data.numpy.float64)
-    return list(values)
+    def run_subsample(self, s, rows):
+        record = (ctypes.c_double * self.lib.core.vimor_subsample_record_size(self.fit))()
+        self._call("vimor_fit_run_subsample", self.fit, s, (ctypes.c_int32 * len(rows))(*rows),
+                   record)
+        return list(record)
+
+    def finish(self, name, records):
+        flat = [v for record in records for v in record]
+        self._call(name, self.fit, (ctypes.c_double * len(flat))(*flat))
+
+    def warnings(self):
+        core = self.lib.core
+        return [spelled(core.vimor_fit_warning(self.fit, i).decode("utf-8", "replace"),
+                        self.spelling) for i in range(core.vimor_fit_warning_count(self.fit))]
+
+def interval(library, estimate, draws, nobs, size, level, symmetric):
+    """The subsampling interval of one coefficient from its estimate and its
+    subsample estimates."""
+    lower, upper = ctypes.c_double(), ctypes.c_double()
+    library.call("vimor_interval", estimate, (ctypes.c_double * len(draws))(*draws), len(draws),
+                 nobs, size, level, int(symmetric), ctypes.byref(lower), ctypes.byref(upper),
+                 spelling=None)
+    return lower.value, upper.value
 
 
-def objective(y, X, coef, quantile=DEFAULTS["quantile"], fixed_coef=DEFAULTS["fixed_coef"], *,
-              library=None):
+def unit(shared, library, given, s, rows):
+    """Restart s (rows None) or subsample fit s on `rows`, by a fit rebuilt
+    from the shared data and the same settings: its record."""
+    fit = Fit(library, *shared, given)
+    try:
+        return fit.run_restart(s) if rows is None else fit.run_subsample(s, rows)
+    finally:
+        fit.close()
+
+
+def run_on(executor, fit, given):
+    """The fit's units as tasks of `executor`, then both finishing steps; the
+    restart records. A Dask executor gets the data once, scattered to every
+    worker, and each task a reference to them."""
+    shared = (fit.response, fit.regressors, fit.nobs, fit.names, fit.fixed_coef)
+    client = getattr(executor, "_client", None)
+    if client is not None and type(executor).__module__.startswith("distributed"):
+        # A list of one: scattering a tuple itself would send its items apart.
+        shared = client.scatter([shared], broadcast=True)[0]
+    restarts, subsamples = int(fit.scalar("restarts")), int(fit.scalar("subsamples"))
+    jobs = [(r, None) for r in range(restarts)]
+    jobs += [(s, fit.subsample_rows(s)) for s in range(subsamples)]
+    futures = [executor.submit(unit, shared, fit.lib, given, s, rows) for s, rows in jobs]
+    try:
+        records = [f.result() for f in futures]
+    except BaseException:
+        for f in futures:
+            f.cancel()
+        raise
+    fit.finish("vimor_fit_finish_restarts", records[:restarts])
+    if subsamples:
+        fit.finish("vimor_fit_finish_subsamples", records[restarts:])
+    return records[:restarts]
+
+
+def _problem(library, y, X, fixed_coef, given=None, spelling=None):
+    names, matrix, listed = _data.regressors(X)
+    fixed = library.default("fixed_coef") if fixed_coef is None else \
+        _data.real(fixed_coef, "fixed_coef")
+    fit = Fit(library, _data.response(y, len(matrix)), matrix, len(matrix), names, fixed, given,
+              spelling)
+    return names, listed, fit
+
+
+def objective(y, X, coef, quantile=None, fixed_coef=None, *, library=None):
     """The maximum-score objective at coefficients (coef..., fixed_coef).
 
     y: 0/1 responses; X: rows, a mapping of columns, or a 2-D array (N x K);
-    coef: the K-1 free coefficients, the last column's being fixed_coef.
-    Returns a float; raises ValueError when it is NaN (an index overflows).
+    coef: the K-1 free coefficients, the last column's being fixed_coef
+    (None: the shared defaults for quantile and fixed_coef). Returns a float;
+    raises ValueError when it is NaN (an index overflows).
     """
-    table = _data.regressors(X)
-    problem = Problem.from_table(y, table)
-    q = _data.quantile(quantile)
-    fixed = _data.real(fixed_coef, "fixed_coef")
-    coef = _data.vector(coef, problem.nreg - 1, "coef")
-    return checked_objective(problem.objective(resolve(library), coef, q, fixed))
+    library = resolve(library)
+    names, _listed, problem = _problem(library, y, X, fixed_coef)
+    q = library.default("quantile") if quantile is None else _data.real(quantile, "quantile")
+    coef = _data.floats(coef, "coef")
+    if len(coef) != len(names) - 1:
+        raise ValueError(f"coef: expected {len(names) - 1} values (one per free "
+                         f"coefficient), got {len(coef)}")
+    value = ctypes.c_double()
+    problem._call("vimor_score", problem.problem, library.objective_fn,
+                  (ctypes.c_double * len(coef))(*coef), q, ctypes.byref(value), None)
+    problem.close()
+    return value.value
 
 
-def anneal(y, X, *, quantile=DEFAULTS["quantile"], fixed_coef=DEFAULTS["fixed_coef"],
-           start=None, lower=None, upper=None, step=None,
-           temperature=DEFAULTS["temperature"], cooling=DEFAULTS["cooling"], tolerance=None,
-           sweeps=DEFAULTS["sweeps"], adjustments=DEFAULTS["adjustments"],
-           history_len=DEFAULTS["history_len"], max_evals=DEFAULTS["max_evals"],
-           step_gain=DEFAULTS["step_gain"], maximize=DEFAULTS["maximize"],
-           seed1=_DEFAULT_SEEDS[0], seed2=_DEFAULT_SEEDS[1], library=None):
+def anneal(y, X, *, quantile=None, fixed_coef=None, start=None, lower=None, upper=None,
+           step=None, temperature=None, cooling=None, tolerance=None, sweeps=None,
+           adjustments=None, history_len=None, max_evals=None, step_gain=None, maximize=None,
+           seed1=None, seed2=None, box_scale=None, library=None):
     """One simulated-annealing search of the box lower <= coef <= upper.
 
-    The last column's coefficient is held at fixed_coef. Missing settings take
-    the shared defaults: the box from the data (centred at 0, sized by the
-    columns' spread), the start at the box centre, the steps a fixed share of
-    the box, a tolerance below the smallest change of the objective. A
-    per-coefficient setting is a sequence of K-1 numbers; step and step_gain
-    may also be one number for all. Returns an AnnealResult.
+    The last column's coefficient is held at fixed_coef. Settings left None
+    take the shared defaults: the box from the data (centred at 0, sized by
+    the columns' spread), the start at the box centre, the steps a fixed share
+    of the box, a tolerance below the smallest change of the objective, the
+    seeds (seed1 in 0..31328, seed2 in 0..30081). A per-coefficient setting
+    is a sequence of K-1 numbers or a mapping from column names; step and
+    step_gain may also be one number for all. Returns an AnnealResult.
     """
-    scalars = scalar_settings(quantile, fixed_coef, maximize, temperature, cooling, tolerance,
-                              sweeps, adjustments, history_len, max_evals)
-    seed1 = _data.integer(seed1, "seed1")
-    seed2 = _data.integer(seed2, "seed2")
-    table = _data.regressors(X)
-    problem = Problem.from_table(y, table)
-    box = box_settings(problem.nreg - 1, lower, upper, start, step, step_gain,
-                       lambda: problem.default_widths(scalars["fixed_coef"], table.names))
-    if scalars["tolerance"] is None:
-        scalars["tolerance"] = default_tolerance(scalars["quantile"], problem.nobs)
-    settings = Settings(**scalars, **box)
-    result = problem.anneal(resolve(library), settings, seed1, seed2)
-    checked_objective(result.value)
-    if table.kind == "list":
+    library = resolve(library)
+    spelling = {"seed": "seed1"}
+    names = _data.regressors(X)[0] if any(
+        isinstance(v, Mapping) for v in (start, lower, upper, step, step_gain)) else []
+    given = settings(dict(quantile=quantile, start=start, lower=lower, upper=upper, step=step,
+                          temperature=temperature, cooling=cooling, tolerance=tolerance,
+                          sweeps=sweeps, adjustments=adjustments, history_len=history_len,
+                          max_evals=max_evals, step_gain=step_gain, maximize=maximize,
+                          seed=seed1, seed2=seed2, box_scale=box_scale), names[:-1], spelling)
+    given.update(restarts=1.0, threads=1.0)
+    names, listed, fit = _problem(library, y, X, fixed_coef, given, spelling)
+    try:
+        record = fit.run_restart(0)
+        fit.finish("vimor_fit_finish_restarts", [record])  # refuses an objective of NaN
+    finally:
+        fit.close()
+    result = anneal_result(record, len(names) - 1)
+    if listed:
         return result
-    return _with_arrays(result, table.kind)
-
-
-def _with_arrays(result, kind):
-    return replace(result, best=as_output(result.best, kind), step=as_output(result.step, kind))
+    return replace(result, best=numpy.array(result.best), step=numpy.array(result.step))

@@ -1,21 +1,25 @@
 """MaxScore: a multi-start maximum-score fit, as a scikit-learn classifier."""
-import os
+import numbers
 import time
-import types
-from collections.abc import Mapping
+import warnings
+from concurrent.futures import Executor
 
 import numpy
 from sklearn.base import BaseEstimator, ClassifierMixin
 from sklearn.utils.multiclass import check_classification_targets
 from sklearn.utils.validation import check_is_fitted
 
-from . import _data, _design, _flat, _inference
-from ._core import NOT_A_NUMBER, Problem, Settings, box_settings, checked_objective, \
-    scalar_settings
-from ._defaults import DEFAULTS, SEED1_MODULUS, restart_seeds, tolerance as default_tolerance
+from . import _core, _data
+from ._core import FitWarning
 from ._library import resolve
 
-INTERCEPT = _design.INTERCEPT
+INTERCEPT = "(Intercept)"
+
+# The parameters that are settings of the core, under the core's own keys.
+SETTINGS = ("quantile", "restarts", "seed", "seed2", "lower", "upper", "start", "step",
+            "temperature", "cooling", "tolerance", "sweeps", "adjustments", "history_len",
+            "max_evals", "step_gain", "maximize", "box_scale", "subsamples", "subsample_size",
+            "level", "subsample_restarts", "interval")
 
 # scikit-learn's common checks that cannot hold for a maximum-score fit; each is
 # skipped by check_estimator with its reason (and listed in the README).
@@ -31,86 +35,47 @@ class MaxScore(ClassifierMixin, BaseEstimator):
     """Binary-response quantile regression by maximum score.
 
     Estimates beta in y = 1[x . beta + e >= 0], the quantile-alpha of e given
-    x being 0, by maximising the maximum-score objective over a box. y may hold
-    any two labels: classes_[1] (the larger, as sorted) plays the role of 1,
-    as in scikit-learn's binary classifiers. The coefficients are identified
-    only up to scale: the coefficient of the `normalize` column (by name or
-    position; the last column by default, which for a plain array is its last
-    column) is held at `fixed_coef`. `intercept=True` adds a constant column
-    named "(Intercept)". The search runs `restarts` times from seeds derived
-    from `seed` (on `n_jobs` threads, -1 for every core; the result does not
-    depend on it) and keeps the best run, the earliest among equals.
+    x being 0, by maximising the maximum-score objective over a box. y holds
+    any two labels; classes_[1] (the larger) plays the role of 1. Beta is
+    identified up to scale: the coefficient of the `normalize` column (name or
+    position; the last by default) is held at `fixed_coef`. intercept=True adds
+    a column "(Intercept)". The search runs `restarts` times, restart r from
+    seeds (seed + r, seed2) (seed in 0..31328, seed2 in 0..30081), on n_jobs
+    threads (-1: one per core) or on `executor` (a concurrent.futures.Executor;
+    a Dask client's get_executor() receives the data once), and keeps the best
+    run, the earliest among equals; the result depends on neither.
 
-    Every search setting of vimor.anneal may be given too; all default to the
-    values every vimor host shares. lower, upper, start, step and step_gain
-    take a sequence in the order of the free coefficients ((Intercept) first,
-    then the columns without the normalized one), or a mapping from their
-    names (missing names keep their defaults); step and step_gain may be one
-    number. Parameters are stored as given and checked by fit.
+    Every setting of vimor.anneal may be given; None takes the default every
+    vimor host shares. lower, upper, start, step and step_gain take a sequence
+    in the order of the free coefficients ((Intercept) first, then the columns
+    but the normalized one) or a mapping from their names; step and step_gain
+    may be one number. subsamples=B > 0 refits B subsamples of subsample_size
+    rows (default floor(N^(2/3))) with subsample_restarts restarts each, for
+    subsampling intervals at `level` (interval "symmetric" or "equal-tailed")
+    by conf_int(). Parameters are checked by fit; signs that a fit may not
+    mean what it seems are issued as vimor.FitWarning.
 
-    Inference: subsamples=B > 0 refits the model on B subsamples of
-    subsample_size rows (default floor(N^(2/3)), at least 20) drawn without
-    replacement, with the full sample's box and settings and
-    subsample_restarts restarts each (default: restarts), and gives
-    subsampling confidence intervals at `level` (interval="symmetric", the
-    default, or "equal-tailed") through conf_int(). Restarts and subsample
-    fits run on n_jobs threads, or on `executor` (any
-    concurrent.futures.Executor; a Dask client's get_executor() receives the
-    data once). Results do not depend on either.
-
-    After fit: coef_ (in the order of names_; a pandas Series for a DataFrame),
-    names_, objective_ (the maximum-score objective), accuracy_ (the share of
-    observations with 1[x . beta >= 0] equal to the response), results_ (one
-    AnnealResult per restart, coefficients in the library's order),
-    best_restart_, n_best_ (restarts reaching the best objective), seeds_,
-    classes_, n_features_in_ and, for a DataFrame, feature_names_in_; flat_
-    (for each free coefficient, the range of values keeping the objective at
-    its fitted value, the others held at the estimate: not a confidence
-    interval). With subsamples: conf_int(), subsample_estimates_,
-    subsample_size_, n_multiple_best_ (subsample fits whose best value more
-    than one restart reached), n_redrawn_, n_limit_hit_.
-    decision_function gives the index x . beta; predict gives classes_[1]
-    where it is >= 0; score gives the accuracy.
+    After fit: coef_ (in the order of names_; a Series for a DataFrame),
+    names_, objective_, accuracy_, results_ (an AnnealResult per restart),
+    best_restart_, n_best_, seeds_, classes_, n_features_in_,
+    feature_names_in_, flat_ (the range of each free coefficient keeping the
+    objective, the others held: not a confidence interval) and, with
+    subsamples, subsample_estimates_, subsample_size_, n_multiple_best_,
+    n_redrawn_, n_limit_hit_. decision_function gives x . beta, predict
+    classes_[1] where it is >= 0, score the accuracy.
     """
 
-    def __init__(self, quantile=DEFAULTS["quantile"], normalize=None,
-                 fixed_coef=DEFAULTS["fixed_coef"], intercept=False,
-                 restarts=DEFAULTS["restarts"], seed=DEFAULTS["seed"], seed2=DEFAULTS["seed2"],
-                 n_jobs=1, *, lower=None, upper=None, start=None, step=None,
-                 temperature=DEFAULTS["temperature"], cooling=DEFAULTS["cooling"],
-                 tolerance=None, sweeps=DEFAULTS["sweeps"], adjustments=DEFAULTS["adjustments"],
-                 history_len=DEFAULTS["history_len"], max_evals=DEFAULTS["max_evals"],
-                 step_gain=DEFAULTS["step_gain"], maximize=DEFAULTS["maximize"], library=None,
-                 subsamples=0, subsample_size=None, level=0.95, executor=None,
-                 subsample_restarts=None, interval="symmetric"):
-        self.quantile = quantile
-        self.normalize = normalize
-        self.fixed_coef = fixed_coef
-        self.intercept = intercept
-        self.restarts = restarts
-        self.seed = seed
-        self.seed2 = seed2
-        self.n_jobs = n_jobs
-        self.lower = lower
-        self.upper = upper
-        self.start = start
-        self.step = step
-        self.temperature = temperature
-        self.cooling = cooling
-        self.tolerance = tolerance
-        self.sweeps = sweeps
-        self.adjustments = adjustments
-        self.history_len = history_len
-        self.max_evals = max_evals
-        self.step_gain = step_gain
-        self.maximize = maximize
-        self.library = library
-        self.subsamples = subsamples
-        self.subsample_size = subsample_size
-        self.level = level
-        self.executor = executor
-        self.subsample_restarts = subsample_restarts
-        self.interval = interval
+    def __init__(self, quantile=None, normalize=None, fixed_coef=None, intercept=False,
+                 restarts=None, seed=None, seed2=None, n_jobs=1, *, lower=None, upper=None,
+                 start=None, step=None, temperature=None, cooling=None, tolerance=None,
+                 sweeps=None, adjustments=None, history_len=None, max_evals=None,
+                 step_gain=None, maximize=None, box_scale=None, library=None, subsamples=0,
+                 subsample_size=None, level=None, executor=None, subsample_restarts=None,
+                 interval=None):
+        # Stored as given, as scikit-learn wants; fit checks them.
+        for name, value in locals().items():
+            if name != "self":
+                setattr(self, name, value)
 
     def _more_tags(self):
         # poor_score: the training-accuracy threshold of the common checks
@@ -118,45 +83,42 @@ class MaxScore(ClassifierMixin, BaseEstimator):
         # the normalized one is given, and the checks' data need the other one.
         return {"binary_only": True, "poor_score": True, "_xfail_checks": dict(NOT_APPLICABLE)}
 
+
     # ------------------------------------------------------------ fitting
 
-    def _checked_params(self):
-        """Every parameter checked, in one place; fit reads them only from here."""
-        normalize = self.normalize
-        if normalize is not None and (isinstance(normalize, bool)
-                                      or not isinstance(normalize, (str, int, numpy.integer))):
-            raise TypeError(f"normalize: expected a column name or position, "
-                            f"got {type(normalize).__name__}")
+    def _threads(self):
         n_jobs = self.n_jobs
         if n_jobs is None:
-            n_jobs = 1
-        elif n_jobs == -1 and not isinstance(n_jobs, bool):
-            n_jobs = os.cpu_count() or 1
-        return types.SimpleNamespace(
-            scalars=scalar_settings(self.quantile, self.fixed_coef, self.maximize,
-                                    self.temperature, self.cooling, self.tolerance, self.sweeps,
-                                    self.adjustments, self.history_len, self.max_evals),
-            normalize=normalize,
-            intercept=_data.flag(self.intercept, "intercept"),
-            # Restart r uses seed + r modulo the generator's seed range: more
-            # restarts than that would repeat a run.
-            restarts=_data.integer(self.restarts, "restarts", 1, SEED1_MODULUS),
-            seed=_data.integer(self.seed, "seed"),
-            seed2=_data.integer(self.seed2, "seed2"),
-            n_jobs=_data.integer(n_jobs, "n_jobs", 1),
-            box=dict(lower=self.lower, upper=self.upper, start=self.start, step=self.step,
-                     step_gain=self.step_gain),
-        )
+            return 1.0
+        if isinstance(n_jobs, numbers.Integral) and not isinstance(n_jobs, bool) and n_jobs == -1:
+            return 0.0  # the core's "one per core"
+        threads = _data.integer(n_jobs, "n_jobs")
+        if threads < 1:
+            raise ValueError(f"n_jobs: must be at least 1, or -1 for one thread per core, "
+                             f"got {n_jobs}")
+        return threads
 
     def fit(self, X, y):
         """Estimate the coefficients. X: a 2-D array, a DataFrame, a sequence of
         rows or a mapping of columns; y: two labels. Returns self."""
         began = time.perf_counter()
-        p = self._checked_params()
-        names, X = _design.named_input(X)
+        normalize = self.normalize
+        if normalize is not None and (isinstance(normalize, bool)
+                                      or not isinstance(normalize, (str, int, numpy.integer))):
+            raise TypeError(f"normalize: expected a column name or position, "
+                            f"got {type(normalize).__name__}")
+        intercept = _data.flag(self.intercept, "intercept")
+        threads = self._threads()
+        if self.executor is not None and not isinstance(self.executor, Executor):
+            raise TypeError(f"executor: expected a concurrent.futures.Executor, "
+                            f"got {type(self.executor).__name__}")
+        library = resolve(self.library)
+        fixed = library.default("fixed_coef") if self.fixed_coef is None else \
+            _data.real(self.fixed_coef, "fixed_coef")
+        names, X = _data.named_input(X)
         frame = _data.is_dataframe(X)
         X, y = self._validate_data(X, y, dtype="numeric",
-                                   ensure_min_features=1 if p.intercept else 2)
+                                   ensure_min_features=1 if intercept else 2)
         X = X.astype(numpy.float64, copy=False)
         check_classification_targets(y)
         classes = numpy.unique(y)
@@ -168,119 +130,77 @@ class MaxScore(ClassifierMixin, BaseEstimator):
         nobs, nreg = X.shape
         if names is None:
             names = [f"x{j + 1}" for j in range(nreg)]
-        if p.intercept and INTERCEPT in names:
+        if intercept and INTERCEPT in names:
             raise ValueError(f"X: already has a column named {INTERCEPT!r}; "
                              f"rename it or fit without intercept=True")
-        width = nreg + (1 if p.intercept else 0)
-        if nobs * width > _data.INT32_MAX:
-            raise ValueError(f"X: {nobs} x {width} values is more than the library can index")
-        last = _normalized_index(names, p.normalize)
+        last = _normalized_index(names, normalize)
         order = [j for j in range(nreg) if j != last] + [last]
-        design = ([INTERCEPT] if p.intercept else []) + [names[j] for j in order]
-        response = _design.response(y, classes[1])
-        problem = Problem(response, _design.design_matrix(X, order, p.intercept), nobs, width)
-        settings = self._settings(p, problem, design)
-        count, size, fit_restarts, level, symmetric = _inference.check(
-            self.subsamples, self.subsample_size, self.subsample_restarts, self.level,
-            self.interval, self.executor, nobs, p.restarts)
-
-        seeds = [restart_seeds(p.seed, r, p.seed2) for r in range(p.restarts)]
-        lib = resolve(self.library)
-        shared = _inference.shared_data(problem, self.executor)
-        results = _inference.run(_inference.restart_task, shared,
-                                 [(settings, pair, lib.path) for pair in seeds],
-                                 p.n_jobs, self.executor)
-        for result in results:
-            checked_objective(result.value)
-
-        best = 0
-        for r, result in enumerate(results):
-            better = (result.value > results[best].value if settings.maximize
-                      else result.value < results[best].value)
-            if better:
-                best = r
-        chosen = results[best]
-        coef = list(chosen.best) + [settings.fixed_coef]
-        right, nan = _design.hits(X, order, coef, p.intercept, response)
-        if nan:
-            raise ValueError(f"X: {NOT_A_NUMBER}")
-
-        self.classes_ = classes
-        self._design = design
-        self._columns = order
-        self._intercept = p.intercept
-        self._quantile = settings.quantile
-        self._maximized = settings.maximize
-        self._design_coef = coef
-        # Reported in the user's column order, the intercept first.
-        position = {name: k for k, name in enumerate(design)}
-        self.names_ = ([INTERCEPT] if p.intercept else []) + list(names)
-        values = [self._design_coef[position[name]] for name in self.names_]
-        self.coef_ = _output(values, frame, self.names_)
-        self.objective_ = chosen.value
-        self.results_ = results
-        self.best_restart_ = best
-        # Fits that classify alike can differ in the last bits of the
-        # objective, so "reached the best" allows the convergence tolerance.
-        self.n_best_ = sum(1 for r in results
-                           if abs(r.value - chosen.value) <= settings.tolerance)
-        self.seeds_ = seeds
-        self.n_obs_ = nobs
-        n1 = int(numpy.count_nonzero(response))
-        self.n_ones_ = n1
-        q = settings.quantile
-        self.max_objective_ = (n1 * q + (nobs - n1) * (1.0 - q)) / nobs
-        self.accuracy_ = right / nobs
+        design = ([INTERCEPT] if intercept else []) + [names[j] for j in order]
+        response = _response(y, classes[1])
+        given = _core.settings({k: getattr(self, k) for k in SETTINGS}, design[:-1])
+        given["threads"] = threads
+        fit = _core.Fit(library, response, _design_matrix(X, order, intercept), nobs, design,
+                        fixed, given)
+        try:
+            if self.executor is None:
+                fit.run()
+                records = fit.records("restart_records",
+                                      library.core.vimor_restart_record_size(fit.fit))
+            else:
+                records = _core.run_on(self.executor, fit, given)
+            self.classes_ = classes
+            self.n_ones_ = int(numpy.count_nonzero(response))
+            self._read(fit, records, names, design, frame, order, intercept, fixed)
+            found = fit.warnings()
+        finally:
+            fit.close()
         self.fit_seconds_ = time.perf_counter() - began
-
-        free = coef[:-1]
-
-        def objective(j, t):
-            moved = list(free)
-            moved[j] = t
-            return problem.objective(lib, moved, settings.quantile, settings.fixed_coef)
-
-        value = objective(0, free[0]) if free else self.objective_
-        flat = _flat.flat_ranges(problem.regressors, coef, value, objective)
-        # Free coefficients in the order of names_; `pick` maps them to the design.
-        self.free_names_ = [n for n in self.names_ if n != design[-1]]
-        pick = [position[n] for n in self.free_names_]
-        self._frame = frame
-        self.flat_ = _pairs([flat[k] for k in pick], frame, self.free_names_)
-        self.subsamples_ = count
-        if count > 0:
-            self._subsample(p, problem, settings, shared, lib, count, size, fit_restarts,
-                            level, symmetric, pick)
+        for message in found:
+            warnings.warn(message, FitWarning, stacklevel=2)
         return self
 
-    def _subsample(self, p, problem, settings, shared, lib, count, size, fit_restarts, level,
-                   symmetric, pick):
-        began = time.perf_counter()
-        seed, seed2 = restart_seeds(p.seed, 0, p.seed2)
-        draws, redrawn = _inference.draw_subsamples(
-            problem.column(problem.nreg - 1).tolist(), problem.nobs, size, count, seed, seed2)
-        jobs = [(rows, settings, _inference.subsample_seeds(seed, seed2, s, fit_restarts),
-                 lib.path) for s, rows in enumerate(draws)]
-        fits = _inference.run(_inference.subsample_task, shared, jobs, p.n_jobs, self.executor)
-        for s, (_coef, value, _reached, _limit) in enumerate(fits):
-            if value != value:
-                raise ValueError(f"subsamples: the objective of subsample fit {s + 1} is "
-                                 f"{NOT_A_NUMBER}")
-        self._estimates = [[f[0][k] for k in pick] for f in fits]
-        self._estimate = [self._design_coef[k] for k in pick]
-        self._symmetric = symmetric
-        self.subsample_size_ = size
-        self.subsample_restarts_ = fit_restarts
-        self.level_ = level
-        self.n_multiple_best_ = sum(1 for f in fits if f[2] > 1)
-        self.n_limit_hit_ = sum(1 for f in fits if f[3])
-        self.n_redrawn_ = redrawn
-        estimates = numpy.array(self._estimates, dtype=numpy.float64).reshape(count, len(pick))
-        if self._frame:
+    def _read(self, fit, records, names, design, frame, order, intercept, fixed):
+        """The fitted attributes, from the core's results."""
+        nfree = len(design) - 1
+        self._design, self._columns, self._intercept = design, order, intercept
+        self._quantile = fit.scalar("quantile")
+        self._maximized = fit.scalar("maximize") == 1.0
+        self._design_coef = fit.get("coef") + [fixed]
+        # Reported in the user's column order, the intercept first.
+        position = {name: k for k, name in enumerate(design)}
+        self.names_ = ([INTERCEPT] if intercept else []) + list(names)
+        values = [self._design_coef[position[name]] for name in self.names_]
+        self.coef_ = _output(values, frame, self.names_)
+        self.objective_ = fit.scalar("objective")
+        self.results_ = [_core.anneal_result(r, nfree) for r in records]
+        self.seeds_ = [(int(r[0]), int(r[1])) for r in records]
+        self.best_restart_ = int(fit.scalar("best_restart"))
+        self.n_best_ = int(fit.scalar("reached"))
+        self.n_obs_ = fit.nobs
+        self.max_objective_ = fit.scalar("max_objective")
+        self.accuracy_ = fit.scalar("accuracy")
+        self._correct = int(fit.scalar("correct"))
+        # The free coefficients come in the design's order in names_ too.
+        self.free_names_ = design[:-1]
+        self._frame = frame
+        self.flat_ = _pairs(zip(fit.get("flat_lower"), fit.get("flat_upper")), frame, design[:-1])
+        self.subsamples_ = count = int(fit.scalar("subsamples"))
+        if count == 0:
+            return
+        self.subsample_size_ = int(fit.scalar("subsample_size"))
+        self.subsample_restarts_ = int(fit.scalar("subsample_restarts"))
+        self.level_ = fit.scalar("level")
+        self._symmetric = fit.scalar("interval") == 1.0
+        self.n_multiple_best_ = int(fit.scalar("multiple_best"))
+        self.n_limit_hit_ = int(fit.scalar("limit_hit"))
+        self.n_redrawn_ = int(fit.scalar("redrawn"))
+        self._intervals = list(zip(fit.get("interval_lower"), fit.get("interval_upper")))
+        estimates = numpy.array(fit.get("subsample_estimates")).reshape(count, nfree)
+        self._draws = estimates.T.tolist()  # for intervals at other levels
+        if frame:
             import pandas
             estimates = pandas.DataFrame(estimates, columns=self.free_names_)
         self.subsample_estimates_ = estimates
-        self.inference_seconds_ = time.perf_counter() - began
 
     def conf_int(self, level=None):
         """Subsampling confidence intervals of the free coefficients, one row
@@ -291,64 +211,34 @@ class MaxScore(ClassifierMixin, BaseEstimator):
         if not getattr(self, "subsamples_", 0):
             raise RuntimeError("conf_int: this MaxScore was fitted without intervals; "
                                "fit with subsamples=B > 0 (for example 200)")
-        if level is None:
-            level = self.level_
-        elif isinstance(level, bool) or not isinstance(level, (int, float)) \
-                or not 0.0 < level < 1.0:
-            raise ValueError(f"level: must lie in (0, 1), got {level!r}")
-        ends = [_inference.interval(est, [row[k] for row in self._estimates], self.n_obs_,
-                                    self.subsample_size_, float(level), self._symmetric)
-                for k, est in enumerate(self._estimate)]
+        ends = self._intervals
+        if level is not None and _data.real(level, "level") != self.level_:
+            library = resolve(self.library)
+            ends = [_core.interval(library, self._design_coef[j], draws, self.n_obs_,
+                                   self.subsample_size_, float(level), self._symmetric)
+                    for j, draws in enumerate(self._draws)]
         return _pairs(ends, self._frame, self.free_names_)
-
-    def _settings(self, p, problem, design):
-        free = design[:-1]
-        scalars = dict(p.scalars)
-        widths = []
-
-        def default_widths():
-            if not widths:
-                widths.extend(problem.default_widths(scalars["fixed_coef"], design))
-            return widths
-
-        given = {k: _by_name(v, free, k) for k, v in p.box.items()}
-        lower, upper = given["lower"], given["upper"]
-        if isinstance(lower, dict):
-            lower = [lower.get(n, -default_widths()[i]) for i, n in enumerate(free)]
-        if isinstance(upper, dict):
-            upper = [upper.get(n, default_widths()[i]) for i, n in enumerate(free)]
-        box = box_settings(len(free), lower, upper, None, None, 0.0, default_widths)
-        rest = {}
-        for key in ("start", "step"):
-            value = given[key]
-            if isinstance(value, dict):
-                value = [value.get(n, box[key][i]) for i, n in enumerate(free)]
-            rest[key] = value
-        gain = given["step_gain"]
-        if isinstance(gain, dict):
-            gain = [gain.get(n, DEFAULTS["step_gain"]) for n in free]
-        box = box_settings(len(free), box["lower"], box["upper"], rest["start"], rest["step"],
-                           gain, default_widths)
-        if scalars["tolerance"] is None:
-            scalars["tolerance"] = default_tolerance(scalars["quantile"], problem.nobs)
-        return Settings(**scalars, **box)
 
     # ------------------------------------------------------------ using the fit
 
     def _fitted_X(self, X):
         check_is_fitted(self)
         fitted = self.names_[1:] if self._intercept else self.names_
-        _names, X = _design.named_input(X, fitted)
+        _names, X = _data.named_input(X, fitted)
         X = self._validate_data(X, reset=False, dtype="numeric")
         return X.astype(numpy.float64, copy=False)
 
     def decision_function(self, X):
-        """The index x . beta of each row (>= 0 predicts classes_[1])."""
+        """The index x . beta of each row (>= 0 predicts classes_[1]), summed in
+        the module's order, so its sign is the one the objective saw."""
         X = self._fitted_X(X)
-        index = _design.indices(X, self._columns, self._design_coef, self._intercept)
-        if _design.index_is_nan(index):
-            raise ValueError(f"X: {NOT_A_NUMBER}")
-        return index
+        problem = _core.Fit(resolve(self.library), None,
+                            _design_matrix(X, self._columns, self._intercept), X.shape[0],
+                            self._design, self._design_coef[-1])
+        try:
+            return problem.index(self._design_coef[:-1], numpy.empty(X.shape[0]))
+        finally:
+            problem.close()
 
     def predict(self, X):
         """classes_[1] where x . beta >= 0, else classes_[0]."""
@@ -373,8 +263,7 @@ class MaxScore(ClassifierMixin, BaseEstimator):
         lines = [
             f"Maximum-score quantile regression (vimor), quantile {self._quantile:g}",
             f"{self.n_obs_} observations, {self.n_ones_} with y = {self.classes_[1]!r}; "
-            f"{'maximizing' if self._maximized else 'minimizing'} "
-            f"the objective",
+            f"{'maximizing' if self._maximized else 'minimizing'} the objective",
             "",
             f"{'coefficient':<{width}}  {'estimate':>14}{head}".rstrip(),
         ]
@@ -394,8 +283,8 @@ class MaxScore(ClassifierMixin, BaseEstimator):
         lines += [
             "",
             f"objective      {self.objective_:.10g} ({bound})",
-            f"accuracy       {self.accuracy_:.4f} ({round(self.accuracy_ * self.n_obs_)} of "
-            f"{self.n_obs_} with 1[x.b >= 0] equal to y)",
+            f"accuracy       {self.accuracy_:.4f} ({self._correct} of {self.n_obs_} with "
+            f"1[x.b >= 0] equal to y)",
             f"restarts       {restarts}, {self.n_best_} reached the best objective, "
             f"{converged} converged",
             f"best restart   {self.best_restart_ + 1} of {restarts} (seeds {s1}, {s2})",
@@ -408,12 +297,35 @@ class MaxScore(ClassifierMixin, BaseEstimator):
                 f"subsamples of {self.subsample_size_} observations, "
                 f"{self.subsample_restarts_} restarts each",
                 f"               {self.n_multiple_best_} of {self.subsamples_} subsample fits "
-                f"reached their best value more than once; {self.n_redrawn_} draws redrawn; "
-                f"{self.inference_seconds_:.2f} s",
+                f"reached their best value more than once; {self.n_redrawn_} draws redrawn",
             ]
         lines.append("flat range: the values each coefficient can take, the others held, with "
                      "the objective unchanged; not a confidence interval")
         return "\n".join(lines)
+
+
+def _response(y, positive):
+    """The core's 0/1 response: 1 where y is the label `positive`; a float64
+    vector that already is 0/1 with positive = 1 is used in place."""
+    if (y.dtype == numpy.float64 and positive == 1.0 and y.flags.c_contiguous
+            and not ((y != 0.0) & (y != 1.0)).any()):
+        return y
+    return (y == positive).astype(numpy.float64)
+
+
+def _design_matrix(X, columns, intercept):
+    """Column-major float64: a column of ones when `intercept`, then X's
+    `columns` in that order; X itself when that is the same memory."""
+    if (not intercept and list(columns) == list(range(X.shape[1]))
+            and X.flags.f_contiguous and X.dtype == numpy.float64):
+        return X
+    extra = 1 if intercept else 0
+    out = numpy.empty((X.shape[0], len(columns) + extra), dtype=numpy.float64, order="F")
+    if intercept:
+        out[:, 0] = 1.0
+    for k, j in enumerate(columns):
+        out[:, k + extra] = X[:, j]
+    return out
 
 
 def _normalized_index(names, normalize):
@@ -430,17 +342,6 @@ def _normalized_index(names, normalize):
     return int(normalize) % len(names)
 
 
-def _by_name(value, free, name):
-    """A mapping from coefficient names checked against the free coefficients."""
-    if not isinstance(value, Mapping):
-        return value
-    unknown = [k for k in value if k not in free]
-    if unknown:
-        raise ValueError(f"{name}: {unknown[0]!r} is not a free coefficient; "
-                         f"they are {', '.join(free)}")
-    return {k: _data.real(v, f"{name}[{k!r}]") for k, v in value.items()}
-
-
 def _output(values, frame, names):
     if frame:
         import pandas
@@ -450,7 +351,7 @@ def _output(values, frame, names):
 
 def _pairs(pairs, frame, names):
     """(lower, upper) rows: a DataFrame indexed by the names, or a K x 2 ndarray."""
-    values = numpy.array([list(p) for p in pairs], dtype=numpy.float64).reshape(len(pairs), 2)
+    values = numpy.array([list(p) for p in pairs], dtype=numpy.float64).reshape(-1, 2)
     if frame:
         import pandas
         return pandas.DataFrame(values, index=names, columns=["lower", "upper"])
