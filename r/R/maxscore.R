@@ -124,8 +124,7 @@ maxscore <- function(formula, data, quantile = NULL, normalize = ~ income, fixed
     model = if (model) mf else NULL,
     subsamples = subsampled,
     warnings = warnings,
-    seconds = fit$seconds,
-    core = fit$core
+    seconds = fit$seconds
   ), class = "maxscore")
 }
 

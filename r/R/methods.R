@@ -130,7 +130,8 @@ confint.maxscore <- function(object, parm, level = vimor_defaults()$level,
   for (name in setdiff(parm, object$normalized)) {
     j <- match(name, names)
     ends[name, ] <- if (fitted) sub$intervals[j, ] else
-      checked(.Call(C_vimor_r_interval, object$core, j, as.double(level), interval == "symmetric"))
+      checked(.Call(C_vimor_r_interval, object$coefficients[[j]], as.double(sub$estimates[, name]),
+                    object$nobs, sub$size, as.double(level), interval == "symmetric"))
   }
   ends
 }

@@ -100,16 +100,15 @@ static const char *result_keys[] = {
     "limit_hit", "subsample_seconds"};
 enum { n_results = sizeof result_keys / sizeof *result_keys };
 
-/* Every result the fit has (a key it lacks is NULL), its warnings, the
- * index x.b of every observation and the core itself. */
+/* Every result the fit has (a key it lacks is NULL), its warnings and the
+ * index x.b of every observation; the core's fit is freed once read. */
 static SEXP results(SEXP ptr) {
-    const char *names[n_results + 3];
+    const char *names[n_results + 2];
     for (int i = 0; i < n_results; ++i) names[i] = result_keys[i];
     names[n_results] = "warnings";
     names[n_results + 1] = "index";
-    names[n_results + 2] = "core";
     Core *core = R_ExternalPtrAddr(ptr);
-    SEXP out = PROTECT(named_list(n_results + 3, names));
+    SEXP out = PROTECT(named_list(n_results + 2, names));
     for (int i = 0; i < n_results; ++i) SET_VECTOR_ELT(out, i, get(core->fit, result_keys[i]));
     int32_t n = vimor_fit_warning_count(core->fit);
     SEXP warnings = allocVector(STRSXP, n);
@@ -124,7 +123,7 @@ static SEXP results(SEXP ptr) {
         UNPROTECT(2);
         return failure(ptr);
     }
-    SET_VECTOR_ELT(out, n_results + 2, ptr);
+    core_free(ptr);
     UNPROTECT(2);
     return out;
 }
@@ -172,22 +171,14 @@ SEXP vimor_r_fit(SEXP y, SEXP x, SEXP fixed, SEXP names, SEXP settings) {
     return out;
 }
 
-/* The interval of free coefficient j (from 1) at another level or kind. */
-SEXP vimor_r_interval(SEXP ptr, SEXP j, SEXP level, SEXP symmetric) {
-    Core *core = TYPEOF(ptr) == EXTPTRSXP ? R_ExternalPtrAddr(ptr) : NULL;
-    if (!core) {
-        /* A fit read back from a file: external pointers are not saved. */
-        static const char *names[] = {"error", "argument"};
-        SEXP out = PROTECT(named_list(2, names));
-        SET_VECTOR_ELT(out, 0, mkString("was saved and read back, which keeps its intervals at "
-                                        "the level it was fitted with only; fit it again for others"));
-        SET_VECTOR_ELT(out, 1, mkString("object"));
-        UNPROTECT(1);
-        return out;
-    }
+/* The interval of one coefficient from its estimate and subsample estimates,
+ * at another level or kind than the fit's. */
+SEXP vimor_r_interval(SEXP estimate, SEXP draws, SEXP nobs, SEXP size, SEXP level,
+                      SEXP symmetric) {
     SEXP out = PROTECT(allocVector(REALSXP, 2));
-    if (vimor_fit_interval(core->fit, asInteger(j) - 1, asReal(level), asLogical(symmetric),
-                           REAL(out), REAL(out) + 1) != VIMOR_OK)
+    if (vimor_interval(asReal(estimate), REAL(draws), LENGTH(draws), asInteger(nobs),
+                       asInteger(size), asReal(level), asLogical(symmetric), REAL(out),
+                       REAL(out) + 1) != VIMOR_OK)
         out = failure(NULL);
     UNPROTECT(1);
     return out;

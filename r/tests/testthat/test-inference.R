@@ -24,12 +24,14 @@ test_that("intervals follow the quantile rule from the subsample estimates", {
   expect_output(print(summary(fit)), "12 subsamples of 34 observations, 1 restarts each")
 })
 
-test_that("a fit read back from a file keeps the intervals it was fitted with", {
+test_that("a fit read back from a file gives its intervals at any level", {
   path <- tempfile(fileext = ".rds")
   saveRDS(fit, path)
   back <- readRDS(path)
-  expect_identical(confint(back), confint(fit))
-  expect_blames(confint(back, level = 0.9), "object")
+  for (level in c(0.95, 0.5, 0.9)) {
+    expect_identical(confint(back, level = level), confint(fit, level = level))
+  }
+  expect_identical(confint(back, interval = "equal-tailed"), confint(fit, interval = "equal-tailed"))
 })
 
 test_that("bad interval requests name their argument", {
