@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 namespace vimor_fit {
@@ -91,9 +92,9 @@ bool direct_change_point(const Problem &p, std::vector<double> &coef, std::int32
 
 }  // namespace
 
-std::vector<std::vector<double>> change_points(const Problem &p, const double *coef) {
+void visit_change_points(const Problem &p, const double *coef,
+                         const std::function<void(std::int32_t, double)> &visit) {
     const std::int32_t k = p.nreg, nfree = p.nfree();
-    std::vector<std::vector<double>> points(nfree);
     std::vector<double> term(k), prefix(k), work(coef, coef + nfree);
     std::vector<std::int64_t> threshold(k + 1);
     for (std::int32_t i = 0; i < p.nobs; ++i) {
@@ -109,7 +110,7 @@ std::vector<std::vector<double>> change_points(const Problem &p, const double *c
         if (!finite) {
             for (std::int32_t j = 0; j < nfree; ++j) {
                 double point;
-                if (direct_change_point(p, work, j, i, point)) points[j].push_back(point);
+                if (direct_change_point(p, work, j, i, point)) visit(j, point);
                 work[j] = coef[j];
             }
             continue;
@@ -130,50 +131,112 @@ std::vector<std::vector<double>> change_points(const Problem &p, const double *c
             if (sign_at(hi) == first) continue;
             const double root = (from_ordinal(t) - before) / x;
             const std::int64_t guess = std::isfinite(root) ? ordinal(root) : 0;
-            points[j].push_back(from_ordinal(
+            visit(j, from_ordinal(
                 first_true(lo, hi, guess, [&](std::int64_t c) { return sign_at(c) != first; })));
         }
     }
+}
+
+std::vector<std::vector<double>> change_points(const Problem &p, const double *coef) {
+    std::vector<std::vector<double>> points(p.nfree());
+    visit_change_points(p, coef, [&](std::int32_t j, double point) { points[j].push_back(point); });
     return points;
 }
+
+namespace {
+
+// The `keep` change points nearest the estimate on each side of it (above,
+// and at or below), and whether any farther ones were left out: the walk
+// from the estimate rarely passes more than a few, and all N per
+// coefficient would cost N (K - 1) doubles.
+struct Nearest {
+    std::vector<double> above, below;
+    bool cut_above = false, cut_below = false;
+};
+
+void trim(std::vector<double> &v, std::size_t keep, bool nearest_smallest, bool &cut) {
+    if (v.size() <= keep) return;
+    if (nearest_smallest) {
+        std::nth_element(v.begin(), v.begin() + (keep - 1), v.end());
+    } else {
+        std::nth_element(v.begin(), v.begin() + (keep - 1), v.end(), std::greater<double>());
+    }
+    v.resize(keep);
+    cut = true;
+}
+
+std::vector<Nearest> nearest_change_points(const Problem &p, const std::vector<double> &coef,
+                                           std::size_t keep) {
+    std::vector<Nearest> near(p.nfree());
+    visit_change_points(p, coef.data(), [&](std::int32_t j, double point) {
+        Nearest &n = near[j];
+        if (point > coef[j]) {
+            n.above.push_back(point);
+            if (n.above.size() >= 2 * keep) trim(n.above, keep, true, n.cut_above);
+        } else {
+            n.below.push_back(point);
+            if (n.below.size() >= 2 * keep) trim(n.below, keep, false, n.cut_below);
+        }
+    });
+    for (Nearest &n : near) {
+        trim(n.above, keep, true, n.cut_above);
+        trim(n.below, keep, false, n.cut_below);
+        std::sort(n.above.begin(), n.above.end());
+        n.above.erase(std::unique(n.above.begin(), n.above.end()), n.above.end());
+        std::sort(n.below.begin(), n.below.end(), std::greater<double>());
+        n.below.erase(std::unique(n.below.begin(), n.below.end()), n.below.end());
+    }
+    return near;
+}
+
+}  // namespace
 
 std::vector<FlatRange> flat_ranges(const Module &module, const Problem &p, double quantile,
                                    const std::vector<double> &coef, double value) {
     const std::int32_t nfree = p.nfree();
     std::vector<FlatRange> ranges(nfree);
-    std::vector<std::vector<double>> all = change_points(p, coef.data());
+    std::vector<bool> done(nfree, false);
     std::vector<double> work;
     auto objective = [&](std::int32_t j, double t) {
         work = coef;
         work[j] = t;
         return objective_at(module, p, quantile, work.data());
     };
-    for (std::int32_t j = 0; j < nfree; ++j) {
-        std::vector<double> &points = all[j];
-        std::sort(points.begin(), points.end());
-        points.erase(std::unique(points.begin(), points.end()), points.end());
-        // The signs are constant from one change point up to the next, so
-        // one evaluation per point decides each piece.
-        const auto above = std::upper_bound(points.begin(), points.end(), coef[j]);
-        FlatRange &r = ranges[j];
-        r.hi = kInf;
-        for (auto q = above; q != points.end(); ++q) {
-            if (objective(j, *q) != value) {
-                r.hi = std::nextafter(*q, -kInf);
-                break;
+    // The signs are constant from one change point up to the next, so one
+    // evaluation per point decides each piece. A walk that runs past the
+    // points kept starts again with more of them.
+    for (std::size_t keep = 256;; keep *= 16) {
+        const std::vector<Nearest> near = nearest_change_points(p, coef, keep);
+        bool again = false;
+        for (std::int32_t j = 0; j < nfree; ++j) {
+            if (done[j]) continue;
+            const Nearest &n = near[j];
+            FlatRange &r = ranges[j];
+            bool found_hi = false, found_lo = false;
+            for (double q : n.above) {
+                if (objective(j, q) != value) {
+                    r.hi = std::nextafter(q, -kInf);
+                    found_hi = true;
+                    break;
+                }
             }
-        }
-        r.lo = -kInf;
-        for (auto q = above; q != points.begin();) {
-            --q;
-            if (objective(j, std::nextafter(*q, -kInf)) != value) {
-                r.lo = *q;
-                break;
+            for (double q : n.below) {
+                if (objective(j, std::nextafter(q, -kInf)) != value) {
+                    r.lo = q;
+                    found_lo = true;
+                    break;
+                }
             }
+            if ((!found_hi && n.cut_above) || (!found_lo && n.cut_below)) {
+                again = true;
+                continue;
+            }
+            if (!found_hi) r.hi = kInf;
+            if (!found_lo) r.lo = -kInf;
+            done[j] = true;
         }
-        std::vector<double>().swap(points);
+        if (!again) return ranges;
     }
-    return ranges;
 }
 
 }  // namespace vimor_fit
