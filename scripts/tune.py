@@ -4,7 +4,7 @@
     scripts/tune.py [--cli PATH] [--seeds N] [--first-seed S] [--only NAME] [-- FIT FLAGS...]
 
 For every data set below it runs `vimor fit --json --seed S` with the given
-fit flags (default: none, so the defaults of python/vimor/defaults.json) for
+fit flags (default: none, so the shared defaults of fit/defaults.json) for
 S = 7, 1507, 3007, ... (N seeds, default 20; --first-seed 757 gives another
 20 seeds, 757, 2257, ..., to check a setting chosen on the first ones),
 reads the "objective", counts the fits that reach the data set's best value
