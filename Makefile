@@ -65,7 +65,7 @@ bench: build
 	python3 bench/report.py $(BUILD)/bench.json bench/objective.svg bench/search.svg
 
 # Hardening: the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer,
-# the thread tests, a threaded fit and threaded subsample fits under ThreadSanitizer, the fuzz targets for FUZZ_TIME seconds
+# the thread tests (the module's and the core's), a threaded fit and threaded subsample fits under ThreadSanitizer, the fuzz targets for FUZZ_TIME seconds
 # each, and the load/unload host under valgrind.
 FUZZ_TIME ?= 60
 .PHONY: asan tsan fuzz valgrind
@@ -82,8 +82,9 @@ asan: deps
 
 tsan: deps
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIMOR_SANITIZE=thread
-	cmake --build build-tsan -j $(JOBS) --target vimor_tests vimor_cli
+	cmake --build build-tsan -j $(JOBS) --target vimor_tests vimor_fit_tests vimor_cli
 	TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/vimor_tests --gtest_filter='*Thread*:*Concurrent*'
+	TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/fit/vimor_fit_tests --gtest_filter='Api.*'
 	TSAN_OPTIONS=halt_on_error=1 build-tsan/hosts/cli/vimor fit --restarts 8 --threads 4 \
 	  --max-evals 20000 --library build-tsan/libvimor.so >/dev/null
 	TSAN_OPTIONS=halt_on_error=1 build-tsan/hosts/cli/vimor fit --restarts 2 --threads 2 \

@@ -76,7 +76,8 @@ bool is_constant(const double *x, std::int32_t n) {
 // index as much as box_scale standard deviations of the normalized term. A
 // constant column (the intercept) is measured against the normalized term's
 // mean plus one standard deviation instead.
-std::vector<double> default_half_widths(const Problem &p, double box_scale) {
+std::vector<double> default_half_widths(const Problem &p, double box_scale,
+                                        const std::vector<bool> &needed) {
     const std::int32_t n = p.nobs, nfree = p.nfree();
     double mean_k = 0, sd_k = 0;
     moments(p.column(nfree), n, mean_k, sd_k);
@@ -85,8 +86,9 @@ std::vector<double> default_half_widths(const Problem &p, double box_scale) {
     }
     if (sd_k == 0.0) refuse_box(p.names[nfree], "is zero (the values are too close)");
     const double scale = box_scale * std::fabs(p.fixed_coef);
-    std::vector<double> half(nfree);
+    std::vector<double> half(nfree, NAN);
     for (std::int32_t j = 0; j < nfree; ++j) {
+        if (!needed[j]) continue;  // both bounds given: the column's scale is not asked
         const double *x = p.column(j);
         if (is_constant(x, n)) {
             half[j] = scale * (std::fabs(mean_k) + sd_k) / std::fabs(x[0]);
@@ -200,15 +202,17 @@ Settings resolve(const Given &g, const Problem &p) {
     s.box_scale = real(g, "box_scale", defaults::box_scale);
     if (!(s.box_scale > 0.0)) throw ArgumentError("box_scale", "must be positive");
     std::vector<double> lower(nfree, NAN), upper(nfree, NAN);
-    const auto needs_default = [&](const char *key) {
-        if (!g.has(key)) return true;
-        for (double v : g[key]) {
-            if (std::isnan(v)) return true;
+    // Coefficient j needs the default box when either bound is not given (a
+    // wrong count is refused below, so any entry may be asked for).
+    std::vector<bool> needed(nfree, false);
+    for (const char *key : {"lower", "upper"}) {
+        for (std::int32_t j = 0; j < nfree; ++j) {
+            const bool given = g.has(key) && g[key].size() == std::size_t(nfree) && !std::isnan(g[key][j]);
+            needed[j] = needed[j] || !given;
         }
-        return false;
-    };
-    if (needs_default("lower") || needs_default("upper")) {
-        upper = default_half_widths(p, s.box_scale);
+    }
+    if (std::find(needed.begin(), needed.end(), true) != needed.end()) {
+        upper = default_half_widths(p, s.box_scale, needed);
         for (std::int32_t j = 0; j < nfree; ++j) lower[j] = -upper[j];
     }
     s.lower = per_coefficient(g, "lower", p, false, lower);
@@ -235,6 +239,13 @@ Settings resolve(const Given &g, const Problem &p) {
         }
     }
     s.step = per_coefficient(g, "step", p, true, step);
+    for (std::int32_t j = 0; j < nfree; ++j) {
+        if (!std::isfinite(s.step[j])) {
+            throw ArgumentError("step", "the box of " + quote(p.names[j]) +
+                                            " is too wide for a default step (its width is not "
+                                            "finite); give {step} or a narrower box");
+        }
+    }
     s.step_gain = per_coefficient(g, "step_gain", p, true,
                                   std::vector<double>(nfree, defaults::step_gain));
     for (std::int32_t j = 0; j < nfree; ++j) {
