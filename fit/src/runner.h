@@ -1,5 +1,5 @@
-// Runs units of work 0..count-1 on threads while the calling thread reports
-// progress and polls the host's cancel callback between units.
+// Runs units of work 0..count-1 on threads, the calling thread among them: it
+// polls the host's cancel callback and reports progress between its units.
 #ifndef VIMOR_FIT_RUNNER_H
 #define VIMOR_FIT_RUNNER_H
 
