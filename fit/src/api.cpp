@@ -307,6 +307,7 @@ int vimor_interval(double estimate, const double *draws, int32_t count, int32_t 
         if (!(level > 0.0 && level < 1.0)) {
             throw ArgumentError("level", shortest(level) + " is outside (0, 1)");
         }
+        vimor_fit::check_enough_subsamples(count, level, symmetric != 0, "level");
         vimor_fit::interval(estimate, std::vector<double>(draws, draws + count), nobs, size, level,
                             symmetric != 0, *lower, *upper);
     });

@@ -131,6 +131,7 @@ void Fit::interval(std::int32_t j, double level, bool symmetric, double &lower,
         throw ArgumentError("coef", "there is no free coefficient " + std::to_string(j));
     }
     if (!(level > 0.0 && level < 1.0)) throw ArgumentError("level", shortest(level) + " is outside (0, 1)");
+    check_enough_subsamples(static_cast<std::int32_t>(subsamples_.size()), level, symmetric, "level");
     std::vector<double> draws(subsamples_.size());
     for (std::size_t s = 0; s < subsamples_.size(); ++s) draws[s] = subsamples_[s].coef[j];
     vimor_fit::interval(coef_[j], draws, problem_.nobs, settings_.subsample_size, level,

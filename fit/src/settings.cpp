@@ -7,6 +7,7 @@
 
 #include "defaults.h"
 #include "error.h"
+#include "subsampling.h"
 #include "text.h"
 
 namespace vimor_fit {
@@ -301,6 +302,7 @@ Settings resolve(const Given &g, const Problem &p) {
         }
     }
     s.subsample_restarts = whole(g, "subsample_restarts", s.restarts, 1, kSeed1Streams);
+    if (s.subsamples > 0) check_enough_subsamples(s.subsamples, s.level, s.symmetric, "subsamples");
     return s;
 }
 

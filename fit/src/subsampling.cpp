@@ -116,6 +116,35 @@ std::int32_t quantile_rank(double p, std::int32_t count) {
     return static_cast<std::int32_t>(std::clamp(k, 1.0, static_cast<double>(count)));
 }
 
+std::int32_t fewest_subsamples(double level, bool symmetric) {
+    const double a = 1.0 - level;
+    for (std::int32_t count = 1; count < kSeed2Streams; ++count) {
+        const bool interior =
+            symmetric ? quantile_rank(level, count) < count
+                      : quantile_rank(1.0 - a / 2.0, count) < count && quantile_rank(a / 2.0, count) > 1;
+        if (interior) return count;
+    }
+    return 0;
+}
+
+void check_enough_subsamples(std::int32_t count, double level, bool symmetric,
+                             const char *argument) {
+    const std::int32_t fewest = fewest_subsamples(level, symmetric);
+    if (fewest > 0 && count >= fewest) return;
+    const std::string kind = symmetric ? "a symmetric " : "an equal-tailed ";
+    const std::string what = kind + significant(100.0 * level, 10) + "% interval";
+    if (fewest == 0) {
+        throw ArgumentError(argument, "no number of subsamples can give " + what +
+                                          ": the level is too close to 1");
+    }
+    throw ArgumentError(argument,
+                        std::to_string(count) + " subsample" + (count == 1 ? "" : "s") +
+                            " cannot give " + what + ", which needs at least " +
+                            std::to_string(fewest) +
+                            ": with fewer, an end is the most extreme estimate, the same at any "
+                            "higher level; raise {subsamples} or lower {level}");
+}
+
 void interval(double estimate, const std::vector<double> &draws, std::int32_t nobs,
               std::int32_t size, double level, bool symmetric, double &lower, double &upper) {
     const std::int32_t count = static_cast<std::int32_t>(draws.size());

@@ -55,6 +55,19 @@ inline std::int32_t subsample_record_size(std::int32_t nfree) { return 3 + nfree
 // k = ceil(p * B - 1e-9), clamped to 1..B.
 std::int32_t quantile_rank(double p, std::int32_t count);
 
+// The fewest subsamples whose interval at `level` ends at interior order
+// statistics: with fewer, an end is the largest (or smallest) draw, and the
+// interval would be the same at every higher level. 0 when no B below
+// 30082 is enough.
+std::int32_t fewest_subsamples(double level, bool symmetric);
+
+// Refuses, blaming `argument`, B subsample estimates too few for `level`.
+void check_enough_subsamples(std::int32_t count, double level, bool symmetric,
+                             const char *argument);
+
+// Below this many subsamples a fit warns that its intervals are rough.
+constexpr std::int32_t kFewSubsamples = 50;
+
 // The interval of one coefficient from its estimate and its B subsample
 // estimates: d = (subsample - full) + 0 (no -0), r = (b / N)^(1/3);
 // symmetric e -+ |d|_(rank(level)) r, or equal-tailed

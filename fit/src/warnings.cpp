@@ -3,6 +3,7 @@
 #include <cmath>
 #include <set>
 
+#include "subsampling.h"
 #include "text.h"
 
 namespace vimor_fit {
@@ -29,6 +30,12 @@ std::vector<std::string> fit_warnings(const Problem &p, const Settings &s,
                           significant(hi) +
                           "]: the box may be too small ({box_scale}, {lower}, {upper})");
         }
+    }
+
+    if (s.subsamples > 0 && s.subsamples < kFewSubsamples) {
+        out.push_back("intervals from " + std::to_string(s.subsamples) +
+                      " subsamples are rough: each end is one order statistic of few estimates; "
+                      "use {subsamples} " + std::to_string(kFewSubsamples) + " or more (200 is usual)");
     }
 
     std::set<double> distinct;

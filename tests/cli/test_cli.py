@@ -333,6 +333,12 @@ class BadInput(unittest.TestCase):
         self.refuse([*fit, "--subsamples", "10", "--interval", "wide"], "--interval", "'wide'")
         self.refuse([*fit, "--subsamples", "10", "--subsample-restarts", "0"],
                     "--subsample-restarts")
+        # Too few estimates for the level: an end would be the extreme one.
+        self.refuse([*fit, "--subsamples", "19"], "--subsamples", "needs at least 20")
+        self.refuse([*fit, "--subsamples", "40", "--interval", "equal-tailed"], "--subsamples",
+                    "needs at least 41")
+        self.refuse([*fit, "--subsamples", "100", "--level", "0.999"], "--subsamples",
+                    "needs at least 1000", "--level")
         # The good file has 4 rows: the default size is below the minimum.
         self.refuse(["fit", *self.model(), *no_module, "--subsamples", "10"], "--subsamples",
                     "at least 90 observations")

@@ -151,6 +151,12 @@ class Warnings(unittest.TestCase):
         rows = [(i % 2, float(i), float(i % 3)) for i in range(30)]
         self.assertIn("'c' takes only 3 distinct values", self.warnings(rows))
 
+    def test_few_subsamples_are_called_rough(self):
+        rows = [(i % 2, float(i % 7), float(i)) for i in range(100)]
+        for count, rough in ((20, True), (50, False)):
+            text = self.warnings(rows, "--subsamples", str(count), "--max-evals", "200")
+            self.assertEqual("intervals from 20 subsamples are rough" in text, rough, text)
+
     def test_restarts_that_disagree_are_reported(self):
         # Perfectly separated by a wide range of slopes: every restart reaches
         # the maximum, at points far apart.

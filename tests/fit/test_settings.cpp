@@ -222,7 +222,7 @@ TEST(Subsamples, DefaultSizeIsExactAtCubes) {
     for (const std::int32_t n : {89, 90}) {
         Data d = fit_test::simulated(n, 3);
         Session s(d);
-        s.set("subsamples", {1});
+        s.set("subsamples", {20});
         EXPECT_EQ(vimor_fit_prepare(s.fit), n == 90 ? VIMOR_OK : VIMOR_ERROR) << n;
         if (n == 89) EXPECT_STREQ(vimor_last_error_argument(), "subsamples");
         if (n == 90) EXPECT_TRUE(same_bits(s.get("subsample_size"), {20}));
@@ -241,6 +241,7 @@ TEST(Subsamples, DrawsAreThePartialShuffleAndConstantOnesAreReplaced) {
     }
     Session s(d);
     s.set("subsamples", {count});
+    s.set("level", {0.5});
     s.set("subsample_size", {b});
     s.set("seed", {17});
     s.set("seed2", {4});
@@ -302,6 +303,20 @@ TEST(Intervals, RankAndEnds) {
     vimor_fit::interval(2, {2, 2, 3, 5}, 1000, 125, 0.5, false, lo, hi);  // d_(3) = 1, d_(1) = 0
     EXPECT_EQ(lo, 1.5);
     EXPECT_EQ(hi, 2.0);
+
+    // An end must be an interior order statistic: a symmetric interval at L
+    // needs B >= 1/(1 - L), an equal-tailed one B > 2/(1 - L).
+    using vimor_fit::fewest_subsamples;
+    EXPECT_EQ(fewest_subsamples(0.95, true), 20);
+    EXPECT_EQ(fewest_subsamples(0.9, true), 10);
+    EXPECT_EQ(fewest_subsamples(0.99, true), 100);
+    EXPECT_EQ(fewest_subsamples(0.95, false), 41);
+    EXPECT_EQ(fewest_subsamples(0.9, false), 21);
+    EXPECT_EQ(fewest_subsamples(0.5, true), 2);
+    EXPECT_EQ(fewest_subsamples(1 - 1e-6, true), 0);  // beyond the largest B
+    EXPECT_EQ(vimor_interval(2, draws.data(), 5, 10, 10, 0.9, 1, &lo, &hi), VIMOR_ERROR);
+    EXPECT_STREQ(vimor_last_error_argument(), "level");
+    EXPECT_EQ(vimor_interval(2, draws.data(), 5, 10, 10, 0.8, 0, &lo, &hi), VIMOR_ERROR);
 
     // Zeros, written e - h r and e + h r, or e - d r: an estimate of -0 with
     // zero draws of either sign keeps -0 where it is the minuend.
