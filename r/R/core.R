@@ -1,12 +1,17 @@
 # The R side of the glue to the estimation core (src/glue.c), which holds
-# every rule of a fit: R checks only that values have R types the core can
-# take, and spells the core's messages with R's argument names.
+# every rule of a fit: R checks that values have R types the core can take
+# and what only R can name (variables, NA, rows as data names them), and
+# spells the core's messages with R's argument names.
 
-fail <- function(name, ...) stop(paste0(name, ": ", ...), call. = FALSE)
+# One line, whatever R's own messages folded into it hold.
+fail <- function(name, ...) stop(gsub("\\s*\n\\s*", " ", paste0(name, ": ", ...)), call. = FALSE)
 
 describe <- function(value) {
   if (is.null(value)) return("NULL")
   if (is.factor(value)) return("a factor")
+  if (is.matrix(value)) return(sprintf("a %d x %d matrix", nrow(value), ncol(value)))
+  if (inherits(value, "formula")) return(if (length(value) == 3L) "a two-sided formula" else "a formula")
+  if (is.atomic(value) && length(value) == 1L && is.na(value)) return("NA")
   sprintf("%s of length %d", class(value)[1], length(value))
 }
 
@@ -41,10 +46,10 @@ core_settings <- function(values, free) {
     v <- values[[key]]
     if (is.null(v)) next
     logical <- key == "maximize"
+    if (is.atomic(v) && anyNA(v)) fail(key, "NA and NaN are not allowed")
     if (!(if (logical) is.logical(v) else is.numeric(v) && !is.factor(v))) {
       fail(key, "expected ", if (logical) "TRUE or FALSE" else "numbers", ", got ", describe(v))
     }
-    if (anyNA(v)) fail(key, "NA and NaN are not allowed")
     if (key %in% per_coefficient && !is.null(names(v))) {
       unknown <- setdiff(names(v), free)
       if (length(unknown)) {

@@ -6,62 +6,82 @@
 setting_names <- c("quantile", "maximize", "box_scale", "lower", "upper", "start", "step",
                    "step_gain", "temperature", "cooling", "tolerance", "sweeps", "adjustments",
                    "history_len", "max_evals", "restarts", "seed", "seed2", "cores",
-                   "subsamples", "subsample_size", "subsample_restarts")
+                   "subsamples", "subsample_size", "subsample_restarts", "level")
 
-maxscore <- function(formula, data, quantile = NULL, normalize = ~ income, fixed_coef = NULL,
+maxscore <- function(formula, data, quantile = NULL, normalize, fixed_coef = NULL,
                      subset, na.action, restarts = NULL, seed = NULL, seed2 = NULL,
                      cores = NULL, lower = NULL, upper = NULL, start = NULL, step = NULL,
                      step_gain = NULL, box_scale = NULL, temperature = NULL, cooling = NULL,
                      tolerance = NULL, sweeps = NULL, adjustments = NULL, history_len = NULL,
                      max_evals = NULL, maximize = NULL, subsamples = NULL,
-                     subsample_size = NULL, subsample_restarts = NULL, model = TRUE) {
+                     subsample_size = NULL, subsample_restarts = NULL, level = NULL,
+                     model = TRUE) {
   call <- match.call()
   settings <- mget(setting_names)
   fixed <- fixed_value(fixed_coef)
-  if (!inherits(formula, "formula") || length(formula) != 3L) {
+  if (missing(formula) || !inherits(formula, "formula") || length(formula) != 3L) {
     fail("formula", "expected a two-sided formula such as y ~ x1 + x2")
   }
-  normalized <- normalized_term(normalize)
-  known <- if (missing(data)) character() else names(data)
-  for (v in all.vars(normalized)) {
-    if (!(v %in% known) && !exists(v, envir = environment(formula))) {
-      fail("normalize", sprintf("there is no variable '%s'; name the regressor that carries the scale, as in normalize = ~ income",
-                                v))
-    }
+  # No default: the bundled data have no column to normalize on as given.
+  if (missing(normalize)) {
+    fail("normalize", "is required: name the regressor whose coefficient is held at fixed_coef, as in normalize = ~ nonwife_income")
   }
+  if (!isTRUE(model) && !isFALSE(model)) fail("model", "expected TRUE or FALSE, got ", describe(model))
+  data <- if (missing(data)) NULL else frame_source(data, "data")
+  normalized <- normalized_term(normalize)
+  check_variables(formula, data, "formula", environment(formula))
+  check_variables(normalized, data, "normalize", environment(formula))
 
-  # The model frame of the formula and the normalized term together, NAs kept
-  # so that they can be refused unless na.action says what to do with them.
+  # The model frame of the formula and the normalized term together, every
+  # row kept; subset and na.action are applied here so that each mistake can
+  # be blamed on its own argument.
   full <- formula
   full[[3]] <- call("+", formula[[3]], normalized)
-  mf <- match.call(expand.dots = FALSE)
-  mf <- mf[c(1L, match(c("data", "subset", "na.action"), names(mf), 0L))]
-  mf$formula <- full
-  if (missing(na.action)) mf$na.action <- quote(stats::na.pass)
-  mf$drop.unused.levels <- TRUE
-  mf[[1L]] <- quote(stats::model.frame)
-  mf <- eval(mf, parent.frame())
+  mf <- tryCatch(model.frame(full, data = data, na.action = na.pass),
+                 error = function(e) fail("formula", "its variables cannot be taken from data: ",
+                                          conditionMessage(e)))
   mt <- attr(mf, "terms")
-  if (missing(na.action)) {
-    incomplete <- which(!complete.cases(mf))
-    if (length(incomplete)) {
-      fail("na.action", sprintf("row %s of data has NA in a variable the model uses (%s); give na.action = na.omit to drop such rows",
-                                rownames(mf)[incomplete[1]],
-                                paste(names(mf)[vapply(mf, function(v) anyNA(v[incomplete[1]]),
-                                                       logical(1))], collapse = ", ")))
-    }
+  if (!missing(subset)) {
+    chosen <- tryCatch(eval(substitute(subset), data, parent.frame()),
+                       error = function(e) fail("subset", conditionMessage(e)))
+    mf <- mf[subset_rows(chosen, nrow(mf)), , drop = FALSE]
   }
-  if (nrow(mf) == 0L) fail("data", "no observations left to fit")
-  y <- two_valued(model.response(mf), deparse1(formula[[2]]))
-
+  if (missing(na.action)) {
+    na <- first_na(mf)
+    if (!is.null(na)) {
+      fail("na.action", sprintf("row %s of data has NA in a variable the model uses (%s); give na.action = na.omit to drop such rows",
+                                na$row, paste(na$variables, collapse = ", ")))
+    }
+  } else {
+    mf <- with_na_action(mf, na.action)
+  }
   label <- deparse1(normalized)
+  na <- first_na(mf)
+  if (!is.null(na)) {
+    v <- na$variables[1]
+    fail(blame(v, names(mf), label), sprintf("%s is NA in row %s, which na.action keeps; na.action = na.omit drops such rows",
+                                             describe_variable(v, names(mf)), na$row))
+  }
+  if (nrow(mf) == 0L) {
+    fail("data", "no observations left to fit",
+         if (!missing(subset) || !missing(na.action)) " after subset and na.action")
+  }
+  # A two-level response keeps its coding, so that one class left is refused
+  # as a constant response rather than recoded.
+  for (j in seq_along(mf)) {
+    if (is.factor(mf[[j]]) && !(j == 1L && nlevels(mf[[j]]) == 2L)) mf[[j]] <- mf[[j]][, drop = TRUE]
+  }
+  attr(mf, "terms") <- mt
+  check_finite(mf[-1L], rownames(mf), label)
+  y <- two_valued(model.response(mf), deparse1(formula[[2]]), rownames(mf))
+
   value <- mf[[label]]
   if (!is.numeric(value) || is.factor(value) || !is.null(dim(value))) {
     fail("normalize", sprintf("'%s' is %s; the normalized term must be one numeric variable",
                               label, describe(value)))
   }
   x <- model.matrix(mt, mf)
-  term <- match(label, attr(mt, "term.labels"))
+  term <- match(deparse1(normalized, backtick = TRUE), attr(mt, "term.labels"))
   last <- which(attr(x, "assign") == term)
   if (length(last) != 1L) {
     fail("normalize", sprintf("'%s' does not give one column of the model matrix", label))
@@ -129,30 +149,137 @@ maxscore <- function(formula, data, quantile = NULL, normalize = ~ income, fixed
 }
 
 # The normalized term as an expression, from a one-sided formula (~ income) or
-# a name ("income").
+# a column's name ("income"; a name, never parsed as code).
 normalized_term <- function(normalize) {
-  if (is.character(normalize) && length(normalize) == 1L && !is.na(normalize)) {
-    return(str2lang(normalize))
+  example <- "name the regressor that carries the scale, as in normalize = ~ nonwife_income"
+  if (is.character(normalize) && is.null(dim(normalize))) {
+    if (length(normalize) != 1L) {
+      fail("normalize", sprintf("expected one name, got %d (%s); %s", length(normalize),
+                                paste(normalize, collapse = ", "), example))
+    }
+    if (is.na(normalize) || !nzchar(trimws(normalize))) {
+      fail("normalize", sprintf("is %s; %s", if (is.na(normalize)) "NA" else "an empty name", example))
+    }
+    return(as.name(normalize))
   }
   if (!inherits(normalize, "formula") || length(normalize) != 2L) {
-    fail("normalize", "expected a one-sided formula naming one numeric term, such as ~ income")
+    fail("normalize", sprintf("expected a one-sided formula such as ~ nonwife_income or a column's name, got %s",
+                              describe(normalize)))
   }
   labels <- attr(terms(normalize), "term.labels")
   if (length(labels) != 1L) {
-    fail("normalize", sprintf("must name exactly one term, got %d (%s)", length(labels),
-                              paste(labels, collapse = ", ")))
+    fail("normalize", sprintf("must name exactly one term, got %d%s", length(labels),
+                              if (length(labels)) paste0(" (", paste(labels, collapse = ", "), ")") else ""))
   }
   normalize[[2L]]
 }
 
-# A two-valued response as doubles: numbers (the core wants 0 and 1),
-# TRUE/FALSE, or a factor with two levels (the second is 1, as in glm).
-two_valued <- function(y, label) {
+# data as model.frame takes it: a data frame (a tibble is one), a list or an
+# environment. A matrix is refused, not converted: as.matrix of a data frame
+# with a factor is all text.
+frame_source <- function(data, name) {
+  if (is.null(data) || is.data.frame(data) || is.environment(data)) return(data)
+  if (is.list(data) && !is.object(data) && is.null(dim(data))) return(data)
+  fail(name, "expected a data frame, a list or an environment, got ", describe(data),
+       if (is.matrix(data)) "; convert it with as.data.frame()")
+}
+
+# Stops, blaming `name`, at a variable of `expr` that data (or, for a data
+# frame or list, env after it, as model.frame looks) lacks, or that is found
+# only as a function, such as time or t.
+check_variables <- function(expr, data, name, env, source = "data") {
+  for (v in setdiff(all.vars(expr), ".")) {
+    if (!is.environment(data) && v %in% names(data)) next
+    where <- if (is.environment(data)) data else env
+    found <- exists(v, envir = where)
+    if (found && !is.function(get(v, envir = where))) next
+    fail(name, sprintf("'%s' is not %s%s", v,
+                       if (is.null(data)) "a variable of the formula's environment" else paste("a column of", source),
+                       if (found) " (only a function of that name exists)" else ""))
+  }
+}
+
+# The rows `subset` keeps of n: TRUE/FALSE for each, or row numbers.
+subset_rows <- function(chosen, n) {
+  if (is.logical(chosen) && is.null(dim(chosen))) {
+    if (length(chosen) == 1L) chosen <- rep(chosen, n)
+    if (length(chosen) != n) fail("subset", sprintf("has %d values for %d rows", length(chosen), n))
+    if (anyNA(chosen)) fail("subset", sprintf("is NA for row %d; give TRUE or FALSE for every row",
+                                               which(is.na(chosen))[1]))
+    return(which(chosen))
+  }
+  if (!is.numeric(chosen) || is.factor(chosen) || !is.null(dim(chosen))) {
+    fail("subset", "expected TRUE/FALSE for each row or row numbers, got ", describe(chosen))
+  }
+  bad <- which(is.na(chosen) | chosen != round(chosen) | abs(chosen) > n)
+  if (length(bad)) fail("subset", sprintf("%s is not a row number of the %d rows", format(chosen[bad[1]]), n))
+  if (any(chosen < 0) && any(chosen > 0)) fail("subset", "mixes positive and negative row numbers")
+  seq_len(n)[chosen]
+}
+
+# mf after na.action: a function or the name of one; NULL keeps every row.
+with_na_action <- function(mf, na.action) {
+  if (is.null(na.action)) return(mf)
+  if (is.character(na.action) && length(na.action) == 1L && !is.na(na.action)) {
+    found <- get0(na.action, mode = "function")
+    if (is.null(found)) fail("na.action", sprintf("there is no function '%s'", na.action))
+    na.action <- found
+  }
+  if (!is.function(na.action)) {
+    fail("na.action", "expected a function such as na.omit, got ", describe(na.action))
+  }
+  out <- tryCatch(na.action(mf), error = function(e) {
+    na <- first_na(mf)
+    fail("na.action", conditionMessage(e),
+         if (!is.null(na)) sprintf(" (row %s has NA in %s)", na$row, na$variables[1]))
+  })
+  if (!is.data.frame(out)) fail("na.action", "gave ", describe(out), ", not the model frame")
+  if (is.null(attr(out, "terms"))) attr(out, "terms") <- attr(mf, "terms")
+  out
+}
+
+# The first row of mf with NA (NaN too) and its variables that have it.
+first_na <- function(mf) {
+  i <- which(!complete.cases(mf))[1]
+  if (is.na(i)) return(NULL)
+  has <- vapply(mf, function(v) anyNA(if (is.null(dim(v))) v[i] else v[i, ]), logical(1))
+  list(row = rownames(mf)[i], variables = names(mf)[has])
+}
+
+# The argument to blame for variable v of the model frame: the response is
+# the formula's, the normalized term normalize's, the rest data's.
+blame <- function(v, variables, label) {
+  if (v == variables[1]) "formula" else if (v == label) "normalize" else "data"
+}
+
+describe_variable <- function(v, variables) {
+  sprintf(if (v == variables[1]) "the response '%s'" else "'%s'", v)
+}
+
+# Every value of the regressors' variables finite; checked here rather than
+# left to the core so that the row is named as data names it, whatever
+# subset and na.action dropped.
+check_finite <- function(vars, rows, label, name = "data") {
+  for (v in names(vars)) {
+    value <- vars[[v]]
+    if (!is.numeric(value)) next
+    bad <- which(is.infinite(value))[1]
+    if (is.na(bad)) next
+    fail(if (v == label) "normalize" else name,
+         sprintf("'%s' is %s in row %s; every value must be finite", v, format(value[bad]),
+                 rows[(bad - 1L) %% NROW(value) + 1L]))
+  }
+}
+
+# A two-valued response as doubles: numbers (0 and 1), TRUE/FALSE, or a
+# factor with two levels (the second is 1, as in glm). The core refuses one
+# class; the values are checked here to name the row as data does.
+two_valued <- function(y, label, rows) {
   if (is.null(y)) fail("formula", "has no response; write it as y ~ x1 + x2")
   if (is.factor(y)) {
     if (nlevels(y) != 2L) {
-      fail("formula", sprintf("the response '%s' is a factor with %d levels; it must have two",
-                              label, nlevels(y)))
+      fail("formula", sprintf("the response '%s' is a factor with %d level%s; it must have two",
+                              label, nlevels(y), if (nlevels(y) == 1L) "" else "s"))
     }
     return(as.double(y == levels(y)[2L]))
   }
@@ -160,5 +287,11 @@ two_valued <- function(y, label) {
     fail("formula", sprintf("the response '%s' must be 0/1, TRUE/FALSE or a factor with two levels; it is %s",
                             label, describe(y)))
   }
-  as.double(y)
+  y <- as.double(y)
+  bad <- which(y != 0 & y != 1)[1]
+  if (!is.na(bad)) {
+    fail("formula", sprintf("the response '%s' is %s in row %s; it must be 0 or 1",
+                            label, format(y[bad]), rows[bad]))
+  }
+  y
 }

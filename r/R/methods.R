@@ -10,9 +10,9 @@ print.maxscore <- function(x, digits = max(3L, getOption("digits") - 3L), ...) {
   invisible(x)
 }
 
-summary.maxscore <- function(object, level = vimor_defaults()$level,
+summary.maxscore <- function(object, level = NULL,
                              interval = c("symmetric", "equal-tailed"), ...) {
-  interval <- match.arg(interval)
+  interval <- one_of(interval, c("symmetric", "equal-tailed"), "interval")
   ends <- if (!is.null(object$subsamples)) confint(object, level = level, interval = interval)
   structure(c(object[c("call", "coefficients", "normalized", "flat", "quantile", "maximize",
                        "objective", "max_objective", "accuracy", "correct", "nobs", "n_ones",
@@ -74,15 +74,21 @@ nobs.maxscore <- function(object, ...) object$nobs
 
 formula.maxscore <- function(x, ...) x$formula
 
-# type "index": x.b; "class": 1 where x.b >= 0, else 0.
+# type "index": x.b; "class": 1 where x.b >= 0, else 0. Rows with NA that
+# na.action keeps are predicted NA.
 predict.maxscore <- function(object, newdata, type = c("index", "class"),
                              na.action = na.pass, ...) {
-  type <- match.arg(type)
+  type <- one_of(type, c("index", "class"), "type")
   if (missing(newdata) || is.null(newdata)) {
     index <- object$fitted.index
   } else {
+    newdata <- frame_source(newdata, "newdata")
     tt <- delete.response(object$terms)
-    mf <- model.frame(tt, newdata, na.action = na.action, xlev = object$xlevels)
+    check_variables(tt, newdata, "newdata", environment(tt), "newdata")
+    mf <- tryCatch(model.frame(tt, newdata, na.action = na.pass, xlev = object$xlevels),
+                   error = function(e) fail("newdata", conditionMessage(e)))
+    mf <- with_na_action(mf, na.action)
+    check_finite(mf, rownames(mf), "", "newdata")
     x <- model.matrix(tt, mf, contrasts.arg = object$contrasts)
     missing_columns <- setdiff(names(object$coefficients), colnames(x))
     if (length(missing_columns)) {
@@ -90,32 +96,54 @@ predict.maxscore <- function(object, newdata, type = c("index", "class"),
     }
     x <- x[, names(object$coefficients), drop = FALSE]
     storage.mode(x) <- "double"
-    index <- .Call(C_vimor_r_index, x, object$fixed_coef, colnames(x),
-                   unname(object$coefficients[-ncol(x)]))
-    index <- napredict(attr(mf, "na.action"), setNames(checked(index, c(x = "newdata")),
-                                                       rownames(mf)))
+    known <- complete.cases(x)
+    index <- rep(NA_real_, nrow(x))
+    if (any(known)) {
+      index[known] <- checked(.Call(C_vimor_r_index, x[known, , drop = FALSE], object$fixed_coef,
+                                    colnames(x), unname(object$coefficients[-ncol(x)])),
+                              c(x = "newdata"))
+    }
+    index <- napredict(attr(mf, "na.action"), setNames(index, rownames(mf)))
   }
   if (type == "class") as.integer(index >= 0) else index
+}
+
+# match.arg that names the argument.
+one_of <- function(value, choices, name) {
+  if (identical(value, choices)) return(choices[1L])
+  if (!is.character(value) || length(value) != 1L || is.na(value) ||
+      is.na(i <- pmatch(value, choices))) {
+    fail(name, sprintf("expected one of %s, got %s", paste0("\"", choices, "\"", collapse = ", "),
+                       if (is.character(value) && length(value) == 1L) paste0("\"", value, "\"")
+                       else describe(value)))
+  }
+  choices[i]
 }
 
 # The fitted classes (type "class") or indices x.b (type "index") of the
 # observations the fit used, padded with NA for rows na.exclude set aside.
 fitted.maxscore <- function(object, type = c("class", "index"), ...) {
-  predict.maxscore(object, type = match.arg(type))
+  predict.maxscore(object, type = one_of(type, c("class", "index"), "type"))
 }
 
-confint.maxscore <- function(object, parm, level = vimor_defaults()$level,
+# level NULL: the fit's own.
+confint.maxscore <- function(object, parm, level = NULL,
                              interval = c("symmetric", "equal-tailed"), ...) {
-  interval <- match.arg(interval)
+  interval <- one_of(interval, c("symmetric", "equal-tailed"), "interval")
   sub <- object$subsamples
   if (is.null(sub)) {
     fail("object", "was fitted without subsamples, so it has no intervals; ",
          "fit with subsamples = B (for example 200)")
   }
+  if (is.null(level)) level <- sub$level
   if (!is.numeric(level) || length(level) != 1L) fail("level", "expected one number, got ", describe(level))
   names <- names(object$coefficients)
   if (missing(parm)) parm <- names
-  if (is.numeric(parm)) parm <- names[parm]
+  if (is.numeric(parm)) {
+    bad <- parm[!(parm %in% seq_along(names))]
+    if (length(bad)) fail("parm", sprintf("%s is not a coefficient's number; there are %d", format(bad[1]), length(names)))
+    parm <- names[parm]
+  }
   unknown <- setdiff(parm, names)
   if (length(unknown)) {
     fail("parm", sprintf("'%s' is not a coefficient; they are %s", unknown[1],

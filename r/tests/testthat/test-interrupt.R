@@ -15,7 +15,7 @@ test_that("SIGINT stops a fit on two cores within a second, leaving no thread", 
     "d$y <- as.numeric(d$x - d$income + rnorm(2000) > 0)",
     "before <- threads()",
     sprintf("say(as.character(Sys.getpid()), '%s')", file("started")),
-    "tryCatch(maxscore(y ~ x, d, restarts = 31329, max_evals = 20000, cores = 2),",
+    "tryCatch(maxscore(y ~ x, d, normalize = ~ income, restarts = 31329, max_evals = 20000, cores = 2),",
     sprintf("         interrupt = function(e) say(c(before, threads()), '%s'))", file("stopped"))),
     file("fit.R"))
   system2(file.path(R.home("bin"), "Rscript"), c("--vanilla", shQuote(file("fit.R"))),

@@ -56,6 +56,24 @@ test_that("predict and fitted give the index and class for new and old rows", {
   expect_blames(predict(fit, newdata = bad), "newdata")
 })
 
+test_that("predict keeps rows with NA as NA and names newdata for what it lacks", {
+  d <- latent_data(80, 11)
+  fit <- fit_quick(formula = y ~ x + g, data = d, normalize = ~ income)
+  holes <- d
+  holes$x[2] <- NA
+  holes$income[3] <- NaN
+  index <- predict(fit, newdata = holes)
+  expect_identical(unname(which(is.na(index))), 2:3)
+  expect_identical(index[-(2:3)], predict(fit)[-(2:3)])
+  expect_identical(length(predict(fit, newdata = holes, na.action = "na.omit")), 78L)
+  expect_blames(predict(fit, newdata = holes, na.action = na.fail), "na.action")
+  new_level <- transform(d, g = replace(as.character(g), 1, "z"))
+  for (newdata in list(d[c("x", "income")], d[c("x", "g")], new_level, as.matrix(d))) {
+    expect_blames(predict(fit, newdata = newdata), "newdata")
+  }
+  expect_blames(predict(fit, type = "probability"), "type")
+})
+
 test_that("NA rows are refused unless na.action says otherwise", {
   d <- latent_data(100, 9)
   d$x[7] <- NA
