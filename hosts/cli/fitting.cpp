@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "error.h"
+#include "output.h"
 #include "progress.h"
 
 vimor_fit::Problem core_problem(const Problem &problem) {
@@ -73,8 +74,6 @@ std::unique_ptr<FitResult> run_fit(const Module &module, const Problem &problem,
 }
 
 void write_estimates(const std::string &path, const Problem &problem, const FitResult &fit) {
-    std::FILE *file = std::fopen(path.c_str(), "w");
-    if (!file) throw UsageError("--subsample-estimates: cannot write " + path);
     std::vector<std::string> names;
     for (auto name = problem.names.begin(); name + 1 != problem.names.end(); ++name) {
         // Quoted as CSV when the name holds a comma, a quote or a line break.
@@ -93,7 +92,7 @@ void write_estimates(const std::string &path, const Problem &problem, const FitR
         text += fmt::format("{}\n", fmt::join(estimates.begin() + row,
                                               estimates.begin() + row + nfree, ","));
     }
-    const bool ok = std::fputs(text.c_str(), file) >= 0;
-    if (std::fclose(file) != 0 || !ok)
-        throw UsageError("--subsample-estimates: cannot write " + path);
+    Output out("--subsample-estimates", path);
+    out.write(text);
+    out.close();
 }

@@ -147,13 +147,20 @@ Evaluation evaluate(const Module &module, const Problem &problem, double quantil
     return at;
 }
 
+// Before any work: no output may replace an input or another output.
+void check_outputs(const CommonFlags &f, const std::string &estimates_file = {}) {
+    refuse_overwriting({{"the data file", f.data}, {"--model", f.model}, {"--library", f.library}},
+                       {{"--output", f.output}, {"--subsample-estimates", estimates_file}});
+}
+
 void write_result(const CommonFlags &f, const std::string &text) {
-    Output out(f.output);
+    Output out("--output", f.output);
     out.write(text);
     out.close();
 }
 
 int fit(const CommonFlags &f, const SearchFlags &sf) {
+    check_outputs(f, sf.estimates_file);
     const vimor_fit::Given given = given_settings(sf, f.quantile);
     const ModelTerms terms = terms_from_flags(f);
     const Problem problem = load_problem(f, terms);
@@ -183,6 +190,7 @@ int score(const CommonFlags &f, const std::string &coef_text) {
     ModelTerms terms;
     double quantile = 0;
     std::vector<double> coef;
+    check_outputs(f);
     if (!f.model.empty()) {
         if (!coef_text.empty()) throw UsageError("--coef: the coefficients come from --model");
         SavedModel saved = saved_model(f);
@@ -209,12 +217,13 @@ int score(const CommonFlags &f, const std::string &coef_text) {
 // Writes each row's index x·β (every digit) and predicted class 1[x·β >= 0].
 int predict(const CommonFlags &f) {
     if (f.model.empty()) throw UsageError("--model: name a fit saved with --json --output");
+    check_outputs(f);
     SavedModel saved = saved_model(f);
     saved.terms.response.clear();  // new data need not have it
     const Problem problem = load_problem(f, saved.terms);
     const vimor_fit::Problem view = core_problem(problem);
     vimor_fit::check_problem(view);
-    Output out(f.output);
+    Output out("--output", f.output);
     std::string chunk = "index,class\n";
     for (std::int32_t i = 0; i < problem.nobs; ++i) {
         const double v = vimor_fit::observation_index(view, saved.coef.data(), i);

@@ -11,7 +11,8 @@ rng = random.Random(11)
 rows = [[rng.gauss(0.0, 1.0) for _ in range(3)] for _ in range(150)]
 y = [1 if r[0] - 0.5 * r[1] + 0.8 * r[2] + rng.gauss(0.0, 0.7) >= 0 else 0 for r in rows]
 
-fit = vimor.MaxScore(intercept=True, restarts=3, max_evals=30000, subsamples=5).fit(rows, y)
+fit = vimor.MaxScore(intercept=True, restarts=3, max_evals=30000, subsamples=5,
+                     level=0.5).fit(rows, y)
 run = vimor.anneal(y, rows, quantile=0.3, max_evals=30000)
 json.dump({
     "package": vimor.__file__,
@@ -21,6 +22,6 @@ json.dump({
     "anneal": [v.hex() for v in run.best] + [run.value.hex(), run.n_evals],
     "coef": [float(v).hex() for v in fit.coef_],
     "fit_objective": fit.objective_.hex(),
-    "intervals": [float(v).hex() for v in fit.conf_int(0.9).ravel()],
+    "intervals": [float(v).hex() for v in fit.conf_int(0.6).ravel()],
     "index": [float(v).hex() for v in fit.decision_function(rows)],
 }, sys.stdout)

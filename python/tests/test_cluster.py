@@ -26,7 +26,7 @@ class ClusterTest(unittest.TestCase):
 
     def test_same_bits_as_threads_and_data_sent_once(self):
         X, y = heteroskedastic(400, 12)
-        options = dict(subsamples=12, subsample_restarts=2)
+        options = dict(subsamples=12, subsample_restarts=2, level=0.9)
         threads = fit(X, y, n_jobs=2, **options)
 
         executor = self.client.get_executor()

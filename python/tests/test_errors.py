@@ -1,11 +1,14 @@
 """Bad input is refused with a message naming the argument as Python spells
 it: the wrong types by the package, the wrong values by the core, whose
 neutral names ("x", "threads", {key}) come back in Python's spelling."""
+import itertools
 import math
 import unittest
 import warnings
 
+import numpy
 import pandas
+import scipy.sparse
 
 import vimor
 from support import probit_data
@@ -41,6 +44,34 @@ class TypeTest(unittest.TestCase):
             vimor.anneal(Y, rows)
         with self.assertRaisesRegex(TypeError, r"^y: expected numbers, got dtype object"):
             vimor.anneal([None] + Y[1:], ROWS)
+
+
+class UnreadableDataTest(unittest.TestCase):
+    def test_missing_masked_sparse_and_complex_name_the_argument(self):
+        # Refused alike by anneal, fit, and predict or score, never read as data.
+        na = pandas.DataFrame(COLUMNS).astype({"b": "Float64"})
+        na.loc[4, "b"] = pandas.NA
+        y_na = pandas.Series(Y, dtype="Int64")
+        y_na[6] = pandas.NA
+        objects = numpy.array(ROWS, dtype=object)
+        objects[2, 1] = pandas.NA
+        masked = numpy.ma.masked_array(ROWS)
+        masked[1, 2] = numpy.ma.masked
+        cases = [(na, Y, ValueError, r"^X\['b'\]: row 5 is missing \(NA\)"),
+                 (ROWS, y_na, ValueError, r"^y: row 7 is missing \(NA\)"),
+                 (objects, Y, ValueError, r"^X: row 3, column 2 is missing \(NA\)"),
+                 (masked, Y, ValueError, r"^X: row 2, column 3 is masked"),
+                 (ROWS, numpy.ma.masked_equal(Y, Y[0]), ValueError, r"^y: row 1 is masked"),
+                 (scipy.sparse.csr_matrix(ROWS), Y, TypeError, r"^X: a sparse matrix"),
+                 (ROWS, scipy.sparse.csc_matrix([Y]).T, TypeError, r"^y: a sparse matrix"),
+                 (numpy.array(ROWS, dtype=complex), Y, ValueError,
+                  r"^X: Complex data not supported")]
+        model = fit()
+        calls = dict(anneal=vimor.anneal, fit=lambda y, X: fit(X, y), score=lambda y, X:
+                     model.score(X, y))
+        for (X, y, error, words), (name, call) in itertools.product(cases, calls.items()):
+            with self.subTest(words, call=name), self.assertRaisesRegex(error, words):
+                call(y, X)
 
 
 class ShapeTest(unittest.TestCase):

@@ -69,6 +69,29 @@ class InputFormsTest(unittest.TestCase):
         self.assertIsInstance(vimor.MaxScore(restarts=2, max_evals=5000)
                               .fit(numpy.array(self.rows), self.y).coef_, numpy.ndarray)
 
+    def test_nullable_object_and_record_forms(self):
+        # pandas' nullable dtypes without NA, objects that are numbers, and rows
+        # as mappings of named values.
+        frame = pandas.DataFrame(self.columns())
+        records = frame.to_dict("records")
+        for y, X in ((pandas.Series(self.y, dtype="Int64"),
+                      frame.astype({"c0": "Int64", "c1": "Float64"})),
+                     (pandas.Series(self.y, dtype="boolean"), frame.astype({"c0": "boolean"})),
+                     (numpy.array(self.y, dtype=object), numpy.array(self.rows, dtype=object)),
+                     (self.y, {k: pandas.Series(v, dtype="Float64") for k, v in self.columns().items()}),
+                     (self.y, records)):
+            with self.subTest(X=type(X).__name__, y=getattr(y, "dtype", None)):
+                self.check(y, X)
+        options = dict(restarts=2, max_evals=5000)
+        want = vimor.MaxScore(**options).fit(frame, self.y)
+        model = vimor.MaxScore(**options).fit(records, pandas.Series(self.y, dtype="Int64"))
+        self.assertEqual((model.names_, numpy.asarray(model.coef_).tobytes()),
+                         (want.names_, want.coef_.to_numpy().tobytes()))
+        shuffled = [dict(reversed(r.items())) for r in records]  # taken by name
+        self.assertEqual(model.predict(shuffled).tolist(), want.predict(frame).tolist())
+        self.assertEqual(model.score(records, pandas.Series(self.y, dtype="boolean")),
+                         want.score(frame, self.y))
+
 
 if __name__ == "__main__":
     unittest.main()

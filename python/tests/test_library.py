@@ -49,6 +49,13 @@ class LoadTest(unittest.TestCase):
         if "VIMOR_FIT_LIBRARY" not in os.environ:
             self.assertEqual(Path(lib.core_path).parent, Path(library_path()).parent)
 
+    def test_path_as_bytes_and_a_path_that_is_no_path(self):
+        self.assertIs(vimor.load_library(os.fsencode(library_path())),
+                      vimor.load_library(library_path()))
+        with self.assertRaisesRegex(TypeError, r"^path: expected a str, bytes or os.PathLike "
+                                               r"path, got int$"):
+            vimor.load_library(42)
+
     def test_environment_naming_nothing(self):
         for variable, path in (("VIMOR_LIBRARY", None), ("VIMOR_FIT_LIBRARY", library_path())):
             with self.subTest(variable=variable), \

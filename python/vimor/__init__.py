@@ -5,10 +5,10 @@ optimised by simulated annealing.
     model = vimor.MaxScore(intercept=True).fit(X, y)
     print(model.summary())
 
-objective() and anneal() need only the standard library; MaxScore is a
-multi-start fit with scikit-learn's estimator interface
-(fit/predict/decision_function/score) and needs numpy and scikit-learn,
-imported when MaxScore is first used. Every rule of a fit lives in the
+objective() and anneal() need only numpy; MaxScore is a multi-start fit
+with scikit-learn's estimator interface (fit/predict/decision_function/score)
+and needs scikit-learn too, imported when MaxScore is first used. All three
+read X and y alike. Every rule of a fit lives in the
 estimation core (libvimor_fit), which calls the compiled module (libvimor);
 both are loaded at first use: see load_library().
 """

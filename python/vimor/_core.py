@@ -265,7 +265,8 @@ def _problem(library, y, X, fixed_coef, given=None, spelling=None):
 def objective(y, X, coef, quantile=None, fixed_coef=None, *, library=None):
     """The maximum-score objective at coefficients (coef..., fixed_coef).
 
-    y: 0/1 responses; X: rows, a mapping of columns, or a 2-D array (N x K);
+    y: 0/1 responses; X (N x K): a 2-D array, a DataFrame, a mapping of
+    columns, or rows (of numbers, or mappings of named values);
     coef: the K-1 free coefficients, the last column's being fixed_coef
     (None: the shared defaults for quantile and fixed_coef). Returns a float;
     raises ValueError when it is NaN (an index overflows).

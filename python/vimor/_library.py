@@ -220,7 +220,10 @@ def load_library(path=None):
     (libvimor_fit) is VIMOR_FIT_LIBRARY, else the one beside the module, else
     the package's.
     """
-    found = _find() if path is None else _explicit(os.fspath(path), "the path given", FILE_NAME)
+    if path is not None and not isinstance(path, (str, bytes, os.PathLike)):
+        raise TypeError(f"path: expected a str, bytes or os.PathLike path, "
+                        f"got {type(path).__name__}")
+    found = _find() if path is None else _explicit(os.fsdecode(path), "the path given", FILE_NAME)
     return _load_pair(found, _find_core(found))
 
 
@@ -229,7 +232,7 @@ def resolve(library):
     if library is None:
         return load_library()
     if isinstance(library, (str, bytes, os.PathLike)):
-        return load_library(os.fsdecode(library))
+        return load_library(library)
     if isinstance(library, Library):
         return library
     raise TypeError(f"library: expected a path or a vimor.Library, got {type(library).__name__}")

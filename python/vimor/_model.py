@@ -7,7 +7,7 @@ from concurrent.futures import Executor
 import numpy
 from sklearn.base import BaseEstimator, ClassifierMixin
 from sklearn.utils.multiclass import check_classification_targets
-from sklearn.utils.validation import check_is_fitted
+from sklearn.utils.validation import check_array, check_is_fitted, check_X_y
 
 from . import _core, _data
 from ._core import FitWarning
@@ -99,8 +99,8 @@ class MaxScore(ClassifierMixin, BaseEstimator):
         return threads
 
     def fit(self, X, y):
-        """Estimate the coefficients. X: a 2-D array, a DataFrame, a sequence of
-        rows or a mapping of columns; y: two labels. Returns self."""
+        """Estimate the coefficients. X: what vimor.anneal reads (a 2-D array, a
+        DataFrame, a mapping of columns, rows); y: two labels. Returns self."""
         began = time.perf_counter()
         normalize = self.normalize
         if normalize is not None and (isinstance(normalize, bool)
@@ -115,11 +115,13 @@ class MaxScore(ClassifierMixin, BaseEstimator):
         library = resolve(self.library)
         fixed = library.default("fixed_coef") if self.fixed_coef is None else \
             _data.real(self.fixed_coef, "fixed_coef")
-        names, X = _data.named_input(X)
+        # Converted as anneal converts, then checked by scikit-learn's rules.
+        names, matrix = _data.table(X)
         frame = _data.is_dataframe(X)
-        X, y = self._validate_data(X, y, dtype="numeric",
-                                   ensure_min_features=1 if intercept else 2)
-        X = X.astype(numpy.float64, copy=False)
+        self._check_feature_names(X, reset=True)
+        X, y = check_X_y(matrix, _data.labels(y), dtype=None, estimator=self,
+                         ensure_min_features=1 if intercept else 2)
+        self._check_n_features(X, reset=True)
         check_classification_targets(y)
         classes = numpy.unique(y)
         if len(classes) != 2:
@@ -224,9 +226,11 @@ class MaxScore(ClassifierMixin, BaseEstimator):
     def _fitted_X(self, X):
         check_is_fitted(self)
         fitted = self.names_[1:] if self._intercept else self.names_
-        _names, X = _data.named_input(X, fitted)
-        X = self._validate_data(X, reset=False, dtype="numeric")
-        return X.astype(numpy.float64, copy=False)
+        _names, matrix = _data.table(X, fitted)
+        self._check_feature_names(X, reset=False)
+        matrix = check_array(matrix, dtype=None, estimator=self, input_name="X")
+        self._check_n_features(matrix, reset=False)
+        return matrix
 
     def decision_function(self, X):
         """The index x . beta of each row (>= 0 predicts classes_[1]), summed in
@@ -244,6 +248,10 @@ class MaxScore(ClassifierMixin, BaseEstimator):
         """classes_[1] where x . beta >= 0, else classes_[0]."""
         positive = self.decision_function(X) >= 0.0
         return self.classes_[positive.astype(numpy.intp)]
+
+    def score(self, X, y, sample_weight=None):
+        """The accuracy of predict(X) against y, read as fit reads it."""
+        return super().score(X, _data.labels(y), sample_weight)
 
     def summary(self):
         """A readable report of the fit."""

@@ -9,6 +9,7 @@ import pty
 import re
 import subprocess
 import unittest
+from pathlib import Path
 
 from test_cli import CLI, Files, run
 
@@ -125,6 +126,85 @@ class StreamsAndFlags(unittest.TestCase):
         p = run("fit", "--restarts", "1", "--max-evals", "100", "--output", "/nonexistent/f.txt")
         self.assertEqual(p.returncode, 2)
         self.assertIn("--output", p.stderr)
+
+
+
+class OutputSafety(unittest.TestCase):
+    """An output never replaces an input or another output, however the path
+    is spelled, and a failed run leaves the earlier file as it stood."""
+
+    def setUp(self):
+        self.files = Files(self)
+        self.data = write_data(self.files, "d.csv", SEPARABLE_BUT_NOISY)
+        self.model = self.path("fit.json")
+        p = run("fit", self.data, "--y", "y", "--x", "a,b", "--normalize", "c", "--restarts",
+                "2", "--json", "--output", self.model)
+        self.assertEqual(p.returncode, 0, p.stderr)
+
+    def path(self, name):
+        return os.path.join(self.files.dir.name, name)
+
+    def contents(self):
+        return {p.name: p.read_bytes() for p in sorted(Path(self.files.dir.name).iterdir())}
+
+    def test_an_output_that_is_an_input_or_another_output_is_refused(self):
+        os.symlink("d.csv", self.path("link.csv"))
+        os.link(self.data, self.path("hard.csv"))
+        here = os.path.relpath(self.files.dir.name)
+        fit = ["fit", self.data, "--y", "y", "--x", "a,b", "--normalize", "c", "--restarts",
+               "1", "--subsamples", "4", "--subsample-size", "6", "--level", "0.5"]
+        cases = [(["predict", self.data, "--model", self.model, "--output",
+                   os.path.join(here, ".", "d.csv")], "--output", "the data file"),
+                 (["predict", self.data, "--model", self.model, "--output", self.path("link.csv")],
+                  "--output", "the data file"),
+                 (["predict", self.data, "--model", self.model, "--output", self.path("hard.csv")],
+                  "--output", "the data file"),
+                 (["predict", self.data, "--model", self.model, "--output", self.model],
+                  "--output", "--model"),
+                 (["score", self.data, "--model", self.model, "--output", self.model],
+                  "--output", "--model"),
+                 (fit + ["--output", self.data], "--output", "the data file"),
+                 (fit + ["--subsample-estimates", self.path("e.csv"), "--output",
+                         os.path.join(here, "e.csv")], "--subsample-estimates", "--output"),
+                 (fit + ["--subsample-estimates", self.path("link.csv")],
+                  "--subsample-estimates", "the data file")]
+        before = self.contents()
+        for args, flag, other in cases:
+            with self.subTest(args=args[-1]):
+                p = run(*args)
+                self.assertEqual(p.returncode, 2, p.stderr)
+                self.assertEqual(p.stderr.count("\n"), 1, p.stderr)
+                self.assertTrue(p.stderr.startswith(f"vimor: {flag}: "), p.stderr)
+                self.assertIn(f"is the same file as {other}", p.stderr)
+                self.assertEqual(self.contents(), before)
+
+    def test_a_failed_run_leaves_the_earlier_output_whole(self):
+        # The index of the second row overflows, after the first row is written.
+        out = self.path("pred.csv")
+        p = run("predict", self.data, "--model", self.model, "--output", out)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        os.chmod(out, 0o640)
+        good = self.contents()
+        overflow = write_data(self.files, "big.csv", [(1.0, 2.0, 1e308), (-1e308, 1e308, 1e308)],
+                              header=("a", "b", "c"))
+        p = run("predict", overflow, "--model", self.model, "--output", out)
+        self.assertEqual(p.returncode, 2, p.stderr)
+        self.assertIn("overflows", p.stderr)
+        self.assertEqual({n: v for n, v in self.contents().items() if n != "big.csv"}, good)
+        # A replaced file keeps its permissions; the data it replaced are gone
+        # only when the new file is complete.
+        p = run("predict", self.data, "--model", self.model, "--output", out)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertEqual(os.stat(out).st_mode & 0o777, 0o640)
+        self.assertEqual(sorted(os.listdir(self.files.dir.name)),
+                         ["big.csv", "d.csv", "fit.json", "pred.csv"])
+
+    def test_a_path_with_a_line_break_is_escaped_in_the_message(self):
+        p = run("fit", "--restarts", "1", "--max-evals", "100", "--output",
+                self.path("no\nsuch/f.txt"))
+        self.assertEqual(p.returncode, 2)
+        self.assertEqual(p.stderr.count("\n"), 1, p.stderr)
+        self.assertIn("no\\x0asuch/f.txt: cannot write", p.stderr)
 
 
 class Warnings(unittest.TestCase):
