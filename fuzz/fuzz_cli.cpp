@@ -123,10 +123,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (in.ConsumeBool()) normalize += "=" + in.ConsumeRandomLengthString(12);
         parse_normalize(normalize, terms);
         terms.intercept = in.ConsumeBool();
-        const std::vector<Wanted> wanted = wanted_columns(terms, bundled);
+        if (bundled) derive_bundled(terms);
+        const std::vector<Wanted> wanted = wanted_columns(terms);
         table = read_csv(csv_path(), wanted);
         check_table(table, wanted);
-        if (bundled) add_derived_columns(table);
+        add_derived_columns(table, terms.derived);
         const Problem problem = build_problem(table, terms);
         check_problem(problem, !terms.response.empty());
 

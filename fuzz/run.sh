@@ -10,7 +10,7 @@ seconds="${1:-60}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="${FUZZ_BUILD:-$root/build-fuzz}"
 cxx="${FUZZ_CXX:-clang++-14}"
-targets=(fuzz_objective fuzz_search fuzz_cli fuzz_cli_args)
+targets=(fuzz_objective fuzz_search fuzz_cli fuzz_model fuzz_cli_args)
 
 # The library is built by the project's own CMake (same floating-point flags,
 # same kernels), with coverage hooks and sanitizers in every object.

@@ -85,33 +85,41 @@ std::vector<std::string> split_names(const std::string &text) {
 }
 
 // The model as the flags give it; the default model when none is given
-// without a data file.
+// without a data file. On the bundled data, its derived columns are marked.
 ModelTerms terms_from_flags(const CommonFlags &f) {
     const bool custom = !f.y.empty() || !f.x.empty() || !f.normalize.empty() || f.intercept;
-    if (f.data.empty() && !custom) return default_model();
-    if (trimmed(f.y).empty())
-        throw UsageError("--y: name the response column (needed with a data file or a model)");
-    if (f.normalize.empty())
-        throw UsageError(
-            "--normalize: name the column that carries the scale (needed with a data file or a "
-            "model)");
     ModelTerms terms;
-    terms.response = trimmed(f.y);
-    if (!f.x.empty()) terms.regressors = split_names(f.x);
-    terms.fixed_coef = defaults::fixed_coef;
-    parse_normalize(f.normalize, terms);
-    terms.intercept = f.intercept;
+    if (f.data.empty() && !custom) {
+        terms = default_model();
+    } else {
+        if (trimmed(f.y).empty())
+            throw UsageError("--y: name the response column (needed with a data file or a model)");
+        if (f.normalize.empty())
+            throw UsageError(
+                "--normalize: name the column that carries the scale (needed with a data file or "
+                "a model)");
+        terms.response = trimmed(f.y);
+        if (!f.x.empty()) terms.regressors = split_names(f.x);
+        terms.fixed_coef = defaults::fixed_coef;
+        parse_normalize(f.normalize, terms);
+        terms.intercept = f.intercept;
+    }
+    if (f.data.empty()) derive_bundled(terms);
     return terms;
 }
 
-Problem load_problem(const CommonFlags &f, const ModelTerms &terms) {
+// The data for `terms`: derived columns computed from their sources (a
+// saved model names its own; models saved before they did, the bundled
+// data's).
+Problem load_problem(const CommonFlags &f, ModelTerms terms) {
     const bool bundled = f.data.empty();
-    std::vector<Wanted> wanted = wanted_columns(terms, bundled);
+    if (bundled && terms.derived.empty()) derive_bundled(terms);
+    std::vector<Wanted> wanted = wanted_columns(terms, f.model.empty() ? "bundled data" : "--model");
     if (!f.model.empty()) {
         for (Wanted &w : wanted) w.flag = "--model";
     }
     Table table = read_csv(bundled ? bundled_data() : f.data, wanted);
-    if (bundled) add_derived_columns(table);
+    add_derived_columns(table, terms.derived);
     return build_problem(table, terms);
 }
 

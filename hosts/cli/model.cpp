@@ -2,8 +2,10 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <unordered_set>
 
 #include "error.h"
 #include "text.h"
@@ -25,82 +27,107 @@ ModelTerms default_model() {
 
 namespace {
 
-// Derived columns of the bundled data and the file columns they come from.
-const char *const kDerived[] = {"nonwife_income", "experience_sq"};
-const char *const kDerivedFrom[] = {"fincome", "hours", "wage", "experience"};
+// A derived column of the bundled data: the file columns it comes from, and
+// its value in row i of them (in this order of operations).
+struct Derivation {
+    const char *name;
+    const char *formula;
+    std::vector<const char *> sources;
+    double (*value)(const std::vector<const Column *> &source, std::size_t i);
+};
 
-bool is_derived(const std::string &name) {
-    for (const char *d : kDerived) {
-        if (name == d) return true;
+const Derivation kDerivations[] = {
+    {"nonwife_income", "(fincome - hours * wage) / 1000", {"fincome", "hours", "wage"},
+     [](const std::vector<const Column *> &s, std::size_t i) {
+         return ((*s[0])[i] - (*s[1])[i] * (*s[2])[i]) / 1000.0;
+     }},
+    {"experience_sq", "experience * experience", {"experience"},
+     [](const std::vector<const Column *> &s, std::size_t i) { return (*s[0])[i] * (*s[0])[i]; }},
+};
+
+const Derivation *derivation(const std::string &name) {
+    for (const Derivation &d : kDerivations) {
+        if (name == d.name) return &d;
     }
-    return false;
+    return nullptr;
+}
+
+bool contains(const std::vector<std::string> &names, const std::string &name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
 }
 
 }  // namespace
 
-std::vector<std::string> regressor_names(const ModelTerms &terms) {
+std::vector<std::string> regressor_names(const ModelTerms &terms, const std::string &flag) {
+    const std::string x_flag = flag.empty() ? "--x" : flag;
+    const std::string normalize_flag = flag.empty() ? "--normalize" : flag;
     std::vector<std::string> names;
     if (terms.intercept) names.push_back(kInterceptName);
-    const auto refuse_intercept_name = [&](const std::string &flag, const std::string &name) {
+    const auto refuse_intercept_name = [&](const std::string &by, const std::string &name) {
         if (terms.intercept && name == kInterceptName) {
-            throw UsageError(flag + ": a column named " + kInterceptName +
+            throw UsageError(by + ": a column named " + kInterceptName +
                              " cannot be used with --intercept, which adds a constant of that "
                              "name; rename the column or drop --intercept");
         }
     };
-    for (std::size_t j = 0; j < terms.regressors.size(); ++j) {
-        const std::string &name = terms.regressors[j];
-        if (name.empty()) throw UsageError("--x: empty column name");
-        refuse_intercept_name("--x", name);
-        for (std::size_t k = 0; k < j; ++k) {
-            if (terms.regressors[k] == name) {
-                throw UsageError("--x: column " + quote(name) + " is listed twice");
-            }
+    std::unordered_set<std::string> seen;
+    for (const std::string &name : terms.regressors) {
+        if (name.empty()) throw UsageError(x_flag + ": empty column name");
+        refuse_intercept_name(x_flag, name);
+        if (!seen.insert(name).second) {
+            throw UsageError(x_flag + ": column " + quote(name) + " is listed twice");
         }
         if (name != terms.normalize) names.push_back(name);
     }
-    refuse_intercept_name("--normalize", terms.normalize);
+    refuse_intercept_name(normalize_flag, terms.normalize);
     names.push_back(terms.normalize);
     if (names.size() < 2) {
-        throw UsageError(
-            "--x: at least two regressors are needed (counting --normalize and "
-            "--intercept), got 1");
+        throw UsageError(x_flag +
+                         ": at least two regressors are needed (counting --normalize and "
+                         "--intercept), got 1");
     }
     return names;
 }
 
-std::vector<Wanted> wanted_columns(const ModelTerms &terms, bool bundled) {
+std::vector<Wanted> wanted_columns(const ModelTerms &terms, const std::string &source_flag) {
     std::vector<Wanted> wanted;
+    std::unordered_set<std::string> added;
     const auto add = [&](const std::string &name, const std::string &flag) {
-        if (bundled && is_derived(name)) return;
-        for (const Wanted &w : wanted) {
-            if (w.name == name) return;
-        }
-        wanted.push_back({name, flag});
+        if (added.insert(name).second) wanted.push_back({name, flag});
     };
     if (!terms.response.empty()) add(terms.response, "--y");
     const std::vector<std::string> names = regressor_names(terms);
     for (std::size_t j = terms.intercept ? 1 : 0; j < names.size(); ++j) {
-        add(names[j], j + 1 == names.size() ? "--normalize" : "--x");
-    }
-    if (bundled) {
-        for (const char *name : kDerivedFrom) add(name, "bundled data");
+        if (contains(terms.derived, names[j])) {
+            for (const char *source : derivation(names[j])->sources) add(source, source_flag);
+        } else {
+            add(names[j], j + 1 == names.size() ? "--normalize" : "--x");
+        }
     }
     return wanted;
 }
 
-void add_derived_columns(Table &table) {
-    const Column &fincome = table.column("fincome", "bundled data");
-    const Column &hours = table.column("hours", "bundled data");
-    const Column &wage = table.column("wage", "bundled data");
-    const Column &experience = table.column("experience", "bundled data");
-    Column income, experience_sq;
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        income.push_back((fincome[i] - hours[i] * wage[i]) / 1000.0);
-        experience_sq.push_back(experience[i] * experience[i]);
+void derive_bundled(ModelTerms &terms) {
+    terms.derived.clear();
+    for (const std::string &name : regressor_names(terms)) {
+        if (derivation(name) && !contains(terms.derived, name)) terms.derived.push_back(name);
     }
-    table.columns["nonwife_income"] = std::move(income);
-    table.columns["experience_sq"] = std::move(experience_sq);
+}
+
+const char *derivation_formula(const std::string &name) {
+    const Derivation *d = derivation(name);
+    return d ? d->formula : nullptr;
+}
+
+void add_derived_columns(Table &table, const std::vector<std::string> &derived) {
+    for (const std::string &name : derived) {
+        const Derivation &d = *derivation(name);
+        std::vector<const Column *> sources;
+        for (const char *source : d.sources) sources.push_back(&table.column(source, "bundled data"));
+        Column values;
+        for (std::size_t i = 0; i < table.size(); ++i) values.push_back(d.value(sources, i));
+        table.columns[name] = std::move(values);
+    }
 }
 
 void parse_normalize(const std::string &text, ModelTerms &terms) {

@@ -15,6 +15,9 @@ struct ModelTerms {
     std::string normalize;                // carries the scale; may also be in `regressors`
     double fixed_coef = 1.0;
     bool intercept = false;
+    // Regressors computed from other columns (the bundled data's derived
+    // columns), not read from the file.
+    std::vector<std::string> derived;
 };
 
 struct Problem {
@@ -39,18 +42,25 @@ ModelTerms default_model();
 
 // The K regressor names in the module's order: (Intercept) first when
 // asked for, the normalized column last. Throws UsageError naming the flag
-// for an empty or repeated name, a file column named like the intercept
-// together with --intercept, or fewer than two regressors.
-std::vector<std::string> regressor_names(const ModelTerms &terms);
+// (`flag` for every one when given) for an empty or repeated name, a file
+// column named like the intercept together with --intercept, or fewer than
+// two regressors.
+std::vector<std::string> regressor_names(const ModelTerms &terms, const std::string &flag = {});
 
-// The file columns the model reads, each with the flag that named it. On
-// the bundled data the derived columns are replaced by those they come from.
-std::vector<Wanted> wanted_columns(const ModelTerms &terms, bool bundled);
+// The file columns the model reads, each with the flag that named it; a
+// derived column is replaced by those it comes from (named by `source_flag`).
+std::vector<Wanted> wanted_columns(const ModelTerms &terms,
+                                   const std::string &source_flag = "bundled data");
 
-// Adds the bundled data set's derived columns: nonwife_income, the family's
+// The bundled data set's derived columns: nonwife_income, the family's
 // income other than the wife's earnings in thousands of dollars,
-// (fincome - hours * wage) / 1000, and experience_sq = experience^2.
-void add_derived_columns(Table &table);
+// (fincome - hours * wage) / 1000, and experience_sq = experience * experience.
+// derive_bundled() marks those the model uses as derived; the formula is the
+// text a saved model carries, so that it applies to any file with the
+// source columns.
+void derive_bundled(ModelTerms &terms);
+const char *derivation_formula(const std::string &name);  // nullptr: not derivable
+void add_derived_columns(Table &table, const std::vector<std::string> &derived);
 
 // Parses --normalize COLUMN[=VALUE] into `terms`.
 void parse_normalize(const std::string &text, ModelTerms &terms);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "error.h"
+#include "text.h"
 
 Module load_module(const std::string &flag_path) {
     std::string source = "--library";
@@ -23,7 +24,7 @@ Module load_module(const std::string &flag_path) {
     void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char *why = dlerror();
-        throw UsageError(prefix + "cannot load " + path + ": " + (why ? why : "unknown error") +
+        throw UsageError(prefix + "cannot load " + printable(path) + ": " + printable(why ? why : "unknown error") +
                          " (give its path with --library or VIMOR_LIBRARY)");
     }
     // Resolve both exports now so a wrong file fails before any work is done.
@@ -31,7 +32,7 @@ Module load_module(const std::string &flag_path) {
         void *symbol = dlsym(handle, name);
         if (symbol == nullptr) {
             dlclose(handle);
-            throw UsageError(prefix + path + " lacks the symbol " + name +
+            throw UsageError(prefix + printable(path) + " lacks the symbol " + name +
                              ": it is not a vimor module");
         }
         return symbol;

@@ -72,20 +72,41 @@ void add_fit_measures(JsonObject &o, const Problem &problem, const Evaluation &a
     o.add("correct", fmt::format("{}", at.correct));
 }
 
-// What predict and score need to rebuild the model on other data.
+// A name's bytes in hex: JSON carries them exactly, whatever the encoding.
+std::string hex_bytes(const std::string &name) {
+    std::string out;
+    for (const unsigned char c : name) out += fmt::format("{:02x}", c);
+    return out;
+}
+
+// What predict and score need to rebuild the model on other data: the names
+// as shown, each beside its exact bytes, and the formulas of the derived
+// columns.
 std::string model_json(const FitReport &r) {
+    const ModelTerms &t = r.terms;
     JsonObject m;
-    m.add("response", json_string(r.terms.response));
-    std::string names = "[";
-    for (std::size_t j = 0; j < r.terms.regressors.size(); ++j) {
-        names += (j ? ", " : "") + json_string(r.terms.regressors[j]);
+    m.add("response", json_string(t.response));
+    m.add("response_hex", json_string(hex_bytes(t.response)));
+    std::string names = "[", hexes = "[";
+    for (std::size_t j = 0; j < t.regressors.size(); ++j) {
+        names += (j ? ", " : "") + json_string(t.regressors[j]);
+        hexes += (j ? ", " : "") + json_string(hex_bytes(t.regressors[j]));
     }
     m.add("x", names + "]");
-    m.add("normalize", json_string(r.terms.normalize));
-    m.add("fixed_coef", fmt::format("{}", r.terms.fixed_coef));
-    m.add("intercept", r.terms.intercept ? "true" : "false");
+    m.add("x_hex", hexes + "]");
+    m.add("normalize", json_string(t.normalize));
+    m.add("normalize_hex", json_string(hex_bytes(t.normalize)));
+    m.add("fixed_coef", fmt::format("{}", t.fixed_coef));
+    m.add("intercept", t.intercept ? "true" : "false");
     m.add("quantile", fmt::format("{}", r.fit.settings().quantile));
     m.add("maximize", r.fit.settings().maximize ? "true" : "false");
+    if (!t.derived.empty()) {
+        JsonObject derived;
+        for (const std::string &name : t.derived) {
+            derived.add(name, json_string(derivation_formula(name)));
+        }
+        m.add("derived", derived.str(2));
+    }
     return m.str(1);
 }
 

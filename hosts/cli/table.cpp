@@ -67,7 +67,7 @@ struct Reader {
             const char *why = nullptr;
             if (!parse_number(text, text + length, value, why)) {
                 const std::string cell(text, length);
-                fail(table->path + ": line " + std::to_string(record_line) + ", column " +
+                fail(printable(table->path) + ": line " + std::to_string(record_line) + ", column " +
                      quote(table->header[field]) + ": " +
                      (cell.empty() ? std::string("empty cell") : quote(cell) + " " + why));
                 return;
@@ -84,14 +84,14 @@ struct Reader {
             match_header();
         } else {
             if (field != target.size()) {
-                fail(table->path + ": line " + std::to_string(record_line) + " has " +
+                fail(printable(table->path) + ": line " + std::to_string(record_line) + " has " +
                      std::to_string(field) + " fields, the header has " +
                      std::to_string(target.size()));
                 return;
             }
             Table &t = *table;
             if (t.rows == kMaxRows) {
-                fail(t.path + ": too many rows for the module (at most 2^31 - 1)");
+                fail(printable(t.path) + ": too many rows for the module (at most 2^31 - 1)");
                 return;
             }
             if (t.starts.empty() || t.line(t.rows - 1) + 1 != record_line) {
@@ -137,12 +137,12 @@ struct Reader {
                 if (t.header[j] != w.name) continue;
                 if (found != t.header.size()) {
                     return fail(w.flag + ": column " + quote(w.name) +
-                                " appears twice in the header of " + t.path);
+                                " appears twice in the header of " + printable(t.path));
                 }
                 found = j;
             }
             if (found == t.header.size()) {
-                return fail(w.flag + ": " + t.path + " has no column " + quote(w.name));
+                return fail(w.flag + ": " + printable(t.path) + " has no column " + quote(w.name));
             }
             target[found] = &t.columns[w.name];
         }
@@ -200,7 +200,7 @@ bool parse_number(const std::string &text, double &value) {
 
 const Column &Table::column(const std::string &name, const std::string &flag) const {
     const auto found = columns.find(name);
-    if (found == columns.end()) throw UsageError(flag + ": " + path + " has no column " + quote(name));
+    if (found == columns.end()) throw UsageError(flag + ": " + printable(path) + " has no column " + quote(name));
     return found->second;
 }
 
@@ -219,12 +219,12 @@ Table read_csv(const std::string &path, const std::vector<Wanted> &wanted) {
         file.fd = STDIN_FILENO;
     } else {
         file.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (file.fd < 0) throw UsageError(path + ": cannot open: " + std::strerror(errno));
+        if (file.fd < 0) throw UsageError(printable(path) + ": cannot open: " + std::strerror(errno));
         file.owned = true;
     }
     struct stat info {};
     if (fstat(file.fd, &info) == 0 && S_ISDIR(info.st_mode)) {
-        throw UsageError(path + ": is a directory, not a CSV file");
+        throw UsageError(printable(path) + ": is a directory, not a CSV file");
     }
 
     Table table;
@@ -234,7 +234,7 @@ Table read_csv(const std::string &path, const std::vector<Wanted> &wanted) {
     reader.wanted = &wanted;
     csv_parser parser;
     if (csv_init(&parser, CSV_STRICT | CSV_STRICT_FINI | CSV_APPEND_NULL) != 0) {
-        throw UsageError(table.path + ": cannot start the CSV reader");
+        throw UsageError(printable(table.path) + ": cannot start the CSV reader");
     }
     struct Free {
         csv_parser *p;
@@ -242,7 +242,7 @@ Table read_csv(const std::string &path, const std::vector<Wanted> &wanted) {
     } free_parser{&parser};
 
     const auto malformed = [&]() {
-        throw UsageError(table.path + ": line " + std::to_string(reader.line) +
+        throw UsageError(printable(table.path) + ": line " + std::to_string(reader.line) +
                          ": malformed CSV (a stray or unclosed double quote)");
     };
     // Feeds one piece of a physical line; libcsv reports no positions, so
@@ -255,12 +255,12 @@ Table read_csv(const std::string &path, const std::vector<Wanted> &wanted) {
         }
         if (!reader.have_header) {
             if (std::memchr(begin, '\0', length) != nullptr) {
-                throw UsageError(table.path + ": line " + std::to_string(reader.line) +
+                throw UsageError(printable(table.path) + ": line " + std::to_string(reader.line) +
                                  ": the header holds a NUL byte: not a CSV text file");
             }
             header_bytes += length;
             if (header_bytes > kMaxHeader) {
-                throw UsageError(table.path + ": the header row is longer than 1 MiB: not a "
+                throw UsageError(printable(table.path) + ": the header row is longer than 1 MiB: not a "
                                               "CSV data set");
             }
         }
@@ -270,7 +270,7 @@ Table read_csv(const std::string &path, const std::vector<Wanted> &wanted) {
         }
         if (!reader.error.empty()) throw UsageError(reader.error);
         if (parser.entry_pos > kMaxField) {
-            throw UsageError(table.path + ": line " + std::to_string(reader.line) +
+            throw UsageError(printable(table.path) + ": line " + std::to_string(reader.line) +
                              ": a field longer than 16 MiB: not a CSV data set");
         }
     };
@@ -283,7 +283,7 @@ Table read_csv(const std::string &path, const std::vector<Wanted> &wanted) {
         const ssize_t got = read(file.fd, buffer.get(), kChunk);
         if (got < 0) {
             if (errno == EINTR) continue;
-            throw UsageError(table.path + ": cannot read: " + std::strerror(errno));
+            throw UsageError(printable(table.path) + ": cannot read: " + std::strerror(errno));
         }
         if (got == 0) break;
         const char *p = buffer.get();
@@ -328,6 +328,6 @@ Table read_csv(const std::string &path, const std::vector<Wanted> &wanted) {
     }
     if (csv_fini(&parser, field_callback, record_callback, &reader) != 0) malformed();
     if (!reader.error.empty()) throw UsageError(reader.error);
-    if (!reader.have_header) throw UsageError(table.path + ": empty file: no header row");
+    if (!reader.have_header) throw UsageError(printable(table.path) + ": empty file: no header row");
     return table;
 }

@@ -1,6 +1,7 @@
 """The command line on hostile input: numbers that overflow, files that are not
 CSV text, cells and names that would corrupt a message or the JSON output, and
 more data than memory holds. Each mistake gives one line on stderr and exit 2."""
+import csv
 import json
 import os
 import resource
@@ -145,6 +146,151 @@ class Latin1Names(unittest.TestCase):
             self.assertEqual(p.returncode, 0, p.stderr)
             text = p.stdout.decode("utf-8")  # raises on invalid UTF-8
             self.assertIn("caf\\xe9" if not args else "caf\\\\xe9", text)
+
+
+
+def run_bytes(*args, limit=None):
+    """Runs with arguments that may be any bytes; output as bytes."""
+    env = dict(os.environ)
+    env.pop("VIMOR_LIBRARY", None)
+    cap = (lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit))) if limit else None
+    return subprocess.run([os.environ.get("VIMOR_CLI", "vimor"), *args], capture_output=True,
+                          timeout=240, env=env, preexec_fn=cap)
+
+
+class SavedModelNames(unittest.TestCase):
+    """A saved model names its columns by their bytes, so it applies to its
+    own data whatever the names hold; and it carries its derived columns."""
+
+    def setUp(self):
+        self.files = Files(self)
+
+    def path(self, name):
+        return os.path.join(self.files.dir.name, name).encode()
+
+    def fit_and_score(self, data, x, normalize):
+        model = self.path("m.json")
+        p = run_bytes(b"fit", data, b"--y", b"y", b"--x", x, b"--normalize", normalize,
+                      b"--restarts", b"2", b"--max-evals", b"3000", b"--json", b"--output", model)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        with open(model, "rb") as f:
+            fitted = json.load(f)
+        p = run_bytes(b"score", data, b"--model", model, b"--json")
+        self.assertEqual(p.returncode, 0, p.stderr)
+        return fitted, json.loads(p.stdout)
+
+    def test_names_with_any_bytes_score_their_own_columns(self):
+        # Three columns whose shown names collide or are not UTF-8: a Latin-1
+        # name, a name holding a line break, and one literally spelled like
+        # the line break's escape. Their data differ, so a mix-up shows.
+        rows = [(1, 1.0, 2.0, -3.0, 1.0), (0, 2.0, 1.0, 4.0, 2.0), (1, 3.0, 3.0, -1.0, -1.0),
+                (0, 0.0, 1.0, 2.5, 3.0), (1, 2.0, 2.0, -2.0, 0.5), (0, 1.0, 0.0, 1.5, 2.0),
+                (1, -1.0, 1.5, -0.5, 0.25), (0, 2.5, -1.0, 3.5, 1.75)]
+        data = self.path("names.csv")
+        with open(data, "wb") as f:
+            f.write(b'y,caf\xe9,"a\nb",a\\x0ab,c\n')
+            f.write(b"".join(b"%d,%r,%r,%r,%r\n" % r for r in rows))
+        for x in (b"caf\xe9,a\nb", b"a\\x0ab", b"a\nb"):
+            with self.subTest(x=x):
+                fitted, scored = self.fit_and_score(data, x, b"c")
+                self.assertEqual((scored["objective"], scored["correct"]),
+                                 (fitted["objective"], fitted["correct"]))
+                self.assertEqual([r["coefficient"] for r in scored["regressors"]],
+                                 [r["coefficient"] for r in fitted["regressors"]])
+
+    def test_shown_name_and_bytes_must_agree(self):
+        data = self.path("d.csv")
+        with open(data, "wb") as f:
+            f.write(b"y,a,b,c\n1,1,2,1\n0,2,1,2\n1,3,3,-1\n0,0,1,3\n")
+        fitted, _ = self.fit_and_score(data, b"a,b", b"c")
+        fitted["model"]["x_hex"][0] = "62"  # says b, shows a
+        with open(self.path("bad.json"), "w") as f:
+            json.dump(fitted, f)
+        p = run_bytes(b"score", data, b"--model", self.path("bad.json"))
+        self.assertEqual(p.returncode, 2)
+        self.assertIn(b"--model: ", p.stderr)
+        self.assertIn(b"does not match its bytes", p.stderr)
+
+    def test_the_default_fit_applies_to_any_file_with_its_source_columns(self):
+        model = self.path("default.json")
+        p = run_bytes(b"fit", b"--restarts", b"2", b"--max-evals", b"3000", b"--json",
+                      b"--output", model)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        with open(model) as f:
+            fitted = json.load(f)
+        # The bundled file named explicitly, and a copy holding only the
+        # columns the derived ones come from, reordered.
+        bundled = os.environ.get("VIMOR_DATA", "../../data/mroz_psid1976.csv")
+        with open(bundled, newline="") as f:
+            table = list(csv.DictReader(f))
+        keep = ["wage", "oldkids", "experience", "youngkids", "fincome", "age", "participation",
+                "hours", "education"]
+        with open(self.path("sources.csv"), "w", newline="") as f:
+            writer = csv.DictWriter(f, keep, extrasaction="ignore")
+            writer.writeheader()
+            writer.writerows(table)
+        for data in (bundled.encode(), self.path("sources.csv")):
+            p = run_bytes(b"score", data, b"--model", model, b"--json")
+            self.assertEqual(p.returncode, 0, p.stderr)
+            self.assertEqual(json.loads(p.stdout)["objective"], fitted["objective"])
+        p = run_bytes(b"predict", self.path("sources.csv"), b"--model", model)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertEqual(p.stdout.count(b"\n"), len(table) + 1)
+
+
+class HostileModels(unittest.TestCase):
+    """A saved-model file from anywhere: bounded, linear work, one line
+    naming --model for every refusal."""
+
+    def setUp(self):
+        self.files = Files(self)
+        self.data = self.files.write("d.csv", "y,a,c\n1,1,1\n0,2,2\n1,3,-1\n0,0,3\n").encode()
+
+    def model(self, name, document=None, text=None):
+        path = os.path.join(self.files.dir.name, name)
+        with open(path, "w") as f:
+            f.write(text if text is not None else json.dumps(document))
+        return path.encode()
+
+    def refused(self, path, *fragments, limit=None):
+        p = run_bytes(b"score", self.data, b"--model", path, limit=limit)
+        self.assertEqual(p.returncode, 2, p.stderr)
+        self.assertTrue(p.stderr.startswith(b"vimor: --model: "), p.stderr)
+        self.assertEqual(p.stderr.count(b"\n"), 1, p.stderr)
+        for fragment in fragments:
+            self.assertIn(fragment, p.stderr)
+
+    def base(self, x):
+        names = ["a"] if x is None else x
+        return {"model": {"response": "y", "x": names, "normalize": "c", "fixed_coef": 1,
+                          "intercept": False, "quantile": 0.5},
+                "regressors": [{"name": n, "coefficient": 1.0} for n in names + ["c"]]}
+
+    def test_malformed_models_name_the_flag(self):
+        self.refused(self.files.dir.name.encode(), b"is a folder")
+        self.refused(self.model("twice.json", self.base(["a", "a"])), b"listed twice")
+        # A million names: read in linear time (quadratic work would not end
+        # within the run's time limit).
+        many = self.base([f"x{i}" for i in range(1_000_000)])
+        many["regressors"] = many["regressors"][:3]
+        self.refused(self.model("many.json", many), b"does not match")
+        with open(os.path.join(self.files.dir.name, "huge.json"), "wb") as f:
+            f.truncate((64 << 20) + 1)
+        self.refused(os.path.join(self.files.dir.name, "huge.json").encode(), b"64 MiB")
+        self.refused(self.model("nested.json", text="[" * 100000), b"not a")
+        derived = self.base(None)
+        derived["model"]["derived"] = {"a": "c * c"}
+        self.refused(self.model("derived.json", derived), b"formula")
+
+    @unittest.skipIf(sanitized(), "a sanitized build")
+    def test_a_large_model_reads_in_little_memory(self):
+        # 40 MB of restarts, which predict and score never need, under a
+        # 200 MB address-space limit.
+        document = self.base(None)
+        document["restarts"] = [{"coefficients": [1.25] * 1000}] * 8000
+        p = run_bytes(b"score", self.data, b"--model", self.model("big.json", document),
+                      limit=200 << 20)
+        self.assertEqual(p.returncode, 0, p.stderr)
 
 
 class OutOfMemory(unittest.TestCase):
