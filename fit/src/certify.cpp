@@ -1,0 +1,364 @@
+#include "certify.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <map>
+
+#include "error.h"
+
+namespace vimor_fit {
+
+namespace {
+
+using Wide = __int128;  // exact sums of scaled terms: 53 + 40 bits of term, 31 of count
+
+// A set of identical rows (the regressors bit for bit): one index, one sign,
+// so they count together. `gain` is what turning the index from negative to
+// non-negative adds to the objective, in units of 2^exponent.
+struct Group {
+    std::vector<double> x;  // K, the row
+    std::int64_t ones = 0, zeros = 0;
+    Wide gain = 0;
+};
+
+// The exact objective up to an affine map: G = t1 * (ones with index >= 0)
+// - t0 * (zeros with index >= 0), where t1 and t0 are the module's terms for
+// a 1 and a 0 (fl(w (1 - shift)) and fl(w shift), w = fl(1/N), shift =
+// fl(1 - a)). Both are scaled to integers with one common exponent.
+struct Scale {
+    Wide one = 0, zero = 0;
+    int exponent = 0;
+    double t1 = 0, t0 = 0;
+};
+
+Scale term_scale(const Problem &p, double quantile) {
+    const double weight = 1.0 / static_cast<double>(p.nobs);
+    const double shift = 1.0 - quantile;
+    Scale s;
+    s.t1 = weight * (1.0 - shift);
+    s.t0 = weight * shift;
+    int e1 = 0, e0 = 0;
+    const double f1 = std::frexp(s.t1, &e1), f0 = std::frexp(s.t0, &e0);
+    if (!std::isfinite(s.t1) || !std::isfinite(s.t0)) {
+        throw ArgumentError("quantile", "the terms of the objective are not finite");
+    }
+    const auto mantissa = [](double f) { return Wide(std::int64_t(std::ldexp(f, 53))); };
+    const Wide m1 = mantissa(f1), m0 = mantissa(f0);
+    e1 -= 53;
+    e0 -= 53;
+    if (m1 == 0) e1 = e0;
+    if (m0 == 0) e0 = e1;
+    s.exponent = std::min(e1, e0);
+    if (std::max(e1, e0) - s.exponent > 40) {
+        throw ArgumentError("quantile",
+                            "is too near 0 or 1 for a certificate: the terms of a 1 and a 0 "
+                            "differ by more than 2^40");
+    }
+    s.one = m1 << (e1 - s.exponent);
+    s.zero = m0 << (e0 - s.exponent);
+    return s;
+}
+
+long double to_real(Wide v, int exponent) {
+    const bool negative = v < 0;
+    unsigned __int128 a = negative ? -static_cast<unsigned __int128>(v) : v;
+    const long double high = std::ldexp(static_cast<long double>(std::uint64_t(a >> 64)), 64);
+    const long double r = high + static_cast<long double>(std::uint64_t(a));
+    return std::ldexp(negative ? -r : r, exponent);
+}
+
+enum class Sign { positive, negative, open };
+
+struct Node {
+    std::vector<double> lower, upper;
+    std::vector<std::int32_t> open;  // groups whose sign the box leaves open
+    Wide known = 0;                  // gain of the groups settled non-negative
+    Wide bound = 0;                  // no point of the box does better
+    std::int64_t correct = 0;        // settled groups classified correctly
+    std::int64_t correct_bound = 0;
+};
+
+class Search {
+   public:
+    Search(const Problem &p, std::vector<Group> groups, const CertifyOptions &o)
+        : p_(p), groups_(std::move(groups)), options_(o), nfree_(p.nfree()) {}
+
+    // The module's index of group g at b: its rounded sum, in its order.
+    double index(const Group &g, const double *b) const {
+        double s = 0.0;
+        for (std::int32_t j = 0; j < nfree_; ++j) s = g.x[j] * b[j] + s;
+        return g.x[nfree_] * p_.fixed_coef + s;
+    }
+
+    // The sign of group g's index over the box. Each rounded product is
+    // monotone in its coefficient and each rounded sum in both operands, so
+    // the module's index is least at the corner that takes each coefficient's
+    // smaller product and greatest at the other; the two sums are exact
+    // bounds of the rounded index, with no margin needed. A sum that
+    // overflows settles nothing.
+    Sign sign(const Group &g, const double *lo, const double *hi) const {
+        if (options_.unsound_exact_index) return sign_exact(g, lo, hi);
+        double least = 0.0, most = 0.0;
+        for (std::int32_t j = 0; j < nfree_; ++j) {
+            const double x = g.x[j];
+            const double a = x * lo[j], b = x * hi[j];
+            least = (x >= 0 ? a : b) + least;
+            most = (x >= 0 ? b : a) + most;
+        }
+        const double last = g.x[nfree_] * p_.fixed_coef;
+        least = last + least;
+        most = last + most;
+        if (!std::isfinite(least) || !std::isfinite(most)) return Sign::open;
+        if (least >= 0.0) return Sign::positive;
+        if (most < 0.0) return Sign::negative;
+        return Sign::open;
+    }
+
+    // Test only: the range of the exact x.b, not of the module's sum.
+    Sign sign_exact(const Group &g, const double *lo, const double *hi) const {
+        long double least = (long double)g.x[nfree_] * p_.fixed_coef, most = least;
+        for (std::int32_t j = 0; j < nfree_; ++j) {
+            const long double a = (long double)g.x[j] * lo[j], b = (long double)g.x[j] * hi[j];
+            least += std::min(a, b);
+            most += std::max(a, b);
+        }
+        if (least >= 0) return Sign::positive;
+        if (most < 0) return Sign::negative;
+        return Sign::open;
+    }
+
+    // Settles the parent's open groups over `child`'s box; false when the box
+    // cannot beat the best known (stopping as soon as that is clear: the
+    // groups are in order of decreasing |gain|).
+    bool refine(const Node &parent, Node &child) {
+        ++nodes_;
+        child.known = parent.known;
+        child.bound = parent.bound;
+        child.correct = parent.correct;
+        child.open.clear();
+        for (const std::int32_t gi : parent.open) {
+            const Group &g = groups_[gi];
+            switch (sign(g, child.lower.data(), child.upper.data())) {
+            case Sign::positive:
+                child.known += g.gain;
+                if (g.gain < 0) child.bound += g.gain;
+                child.correct += g.ones;
+                break;
+            case Sign::negative:
+                if (g.gain > 0) child.bound -= g.gain;
+                child.correct += g.zeros;
+                break;
+            case Sign::open:
+                child.open.push_back(gi);
+                break;
+            }
+            if (child.bound <= best_) return false;
+        }
+        child.correct_bound = child.correct;
+        for (const std::int32_t gi : child.open)
+            child.correct_bound += std::max(groups_[gi].ones, groups_[gi].zeros);
+        // A point of the box: its centre, where the open groups are decided.
+        centre_.resize(nfree_);
+        for (std::int32_t j = 0; j < nfree_; ++j)
+            centre_[j] = 0.5 * child.lower[j] + 0.5 * child.upper[j];
+        Wide at_centre = child.known;
+        for (const std::int32_t gi : child.open)
+            if (index(groups_[gi], centre_.data()) >= 0.0) at_centre += groups_[gi].gain;
+        if (at_centre > best_) {
+            best_ = at_centre;
+            best_point_ = centre_;
+        }
+        return child.bound > best_;
+    }
+
+    // The coordinate whose width moves the open indices most.
+    std::int32_t split_coordinate(const Node &n) const {
+        std::int32_t pick = -1;
+        double most = -1;
+        for (std::int32_t j = 0; j < nfree_; ++j) {
+            const double width = n.upper[j] - n.lower[j];
+            if (!(width > 0)) continue;
+            double reach = 0;
+            for (const std::int32_t gi : n.open) reach += std::fabs(groups_[gi].x[j]);
+            reach *= width;
+            if (reach > most) {
+                most = reach;
+                pick = j;
+            }
+        }
+        return pick;
+    }
+
+    void run(Node root, std::chrono::steady_clock::time_point deadline) {
+        using clock = std::chrono::steady_clock;
+        Node parent;
+        parent.open.resize(groups_.size());
+        for (std::size_t g = 0; g < groups_.size(); ++g) parent.open[g] = std::int32_t(g);
+        for (const Group &g : groups_) parent.bound += std::max(g.gain, Wide(0));
+        if (refine(parent, root)) stack_.push_back(std::move(root));
+        Node a, b;
+        while (!stack_.empty()) {
+            if ((nodes_ & 63) == 0 && clock::now() >= deadline) {
+                timed_out_ = true;
+                break;
+            }
+            if (options_.max_nodes > 0 && nodes_ >= options_.max_nodes) {
+                timed_out_ = true;
+                break;
+            }
+            Node n = std::move(stack_.back());
+            stack_.pop_back();
+            if (n.bound <= best_) continue;
+            const std::int32_t j = split_coordinate(n);
+            if (j < 0) {  // a single point whose sums overflow: left open
+                leftover_.push_back(std::move(n));
+                continue;
+            }
+            a.lower = b.lower = n.lower;
+            a.upper = b.upper = n.upper;
+            const double mid = 0.5 * n.lower[j] + 0.5 * n.upper[j];
+            if (mid > n.lower[j] && mid < n.upper[j]) {
+                a.upper[j] = mid;
+                b.lower[j] = mid;
+            } else {  // neighbouring doubles: nothing lies between them
+                a.upper[j] = n.lower[j];
+                b.lower[j] = n.upper[j];
+            }
+            const bool keep_a = refine(n, a);
+            const bool keep_b = refine(n, b);
+            // The more promising child is taken next.
+            if (keep_a && keep_b) {
+                if (a.bound > b.bound) std::swap(a, b);
+                stack_.push_back(std::move(a));
+                stack_.push_back(std::move(b));
+            } else if (keep_a) {
+                stack_.push_back(std::move(a));
+            } else if (keep_b) {
+                stack_.push_back(std::move(b));
+            }
+        }
+    }
+
+    const Problem &p_;
+    std::vector<Group> groups_;
+    const CertifyOptions &options_;
+    std::int32_t nfree_;
+    Wide best_ = 0;
+    std::vector<double> best_point_, centre_;
+    std::int64_t nodes_ = 0;
+    bool timed_out_ = false;
+    std::vector<Node> stack_, leftover_;
+};
+
+}  // namespace
+
+Certificate certify(const Module &module, const Problem &p, double quantile, const double *lower,
+                    const double *upper, const double *start, const CertifyOptions &options) {
+    using clock = std::chrono::steady_clock;
+    const clock::time_point began = clock::now();
+    const double seconds = std::min(std::max(options.seconds, 0.0), 1e9);
+    const clock::time_point deadline =
+        began + std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(seconds));
+    const std::int32_t nfree = p.nfree(), k = p.nreg;
+    for (std::int32_t j = 0; j < nfree; ++j) {
+        if (!(lower[j] <= upper[j]) || !std::isfinite(lower[j]) || !std::isfinite(upper[j])) {
+            throw ArgumentError("lower", "the box to certify must be finite with lower <= upper");
+        }
+    }
+    const Scale scale = term_scale(p, quantile);
+
+    // Identical rows merge; a group whose sign cannot change the objective
+    // (its gain is zero) is left out of the search.
+    std::map<std::vector<std::uint64_t>, std::int32_t> seen;
+    std::vector<Group> all;
+    std::vector<std::uint64_t> bits(k);
+    for (std::int32_t i = 0; i < p.nobs; ++i) {
+        for (std::int32_t j = 0; j < k; ++j) std::memcpy(&bits[j], &p.column(j)[i], 8);
+        auto [it, fresh] = seen.emplace(bits, std::int32_t(all.size()));
+        if (fresh) {
+            Group g;
+            g.x.resize(k);
+            for (std::int32_t j = 0; j < k; ++j) g.x[j] = p.column(j)[i];
+            all.push_back(std::move(g));
+        }
+        (p.response[i] == 1.0 ? all[it->second].ones : all[it->second].zeros) += 1;
+    }
+    std::vector<Group> groups;
+    std::int64_t indifferent = 0;  // most correct among the groups left out
+    for (Group &g : all) {
+        g.gain = Wide(g.ones) * scale.one - Wide(g.zeros) * scale.zero;
+        if (!options.maximize) g.gain = -g.gain;
+        if (g.gain == 0) {
+            indifferent += std::max(g.ones, g.zeros);
+            continue;
+        }
+        groups.push_back(std::move(g));
+    }
+    // Large gains first: a bound falls fastest when they settle.
+    std::stable_sort(groups.begin(), groups.end(), [](const Group &a, const Group &b) {
+        const Wide x = a.gain < 0 ? -a.gain : a.gain, y = b.gain < 0 ? -b.gain : b.gain;
+        return x > y;
+    });
+
+    Search search(p, std::move(groups), options);
+    // The start is the first best point: the fit's estimate.
+    search.best_point_.assign(start, start + nfree);
+    for (const Group &g : search.groups_)
+        if (search.index(g, start) >= 0.0) search.best_ += g.gain;
+    const Wide at_start = search.best_;
+
+    Node root;
+    root.lower.assign(lower, lower + nfree);
+    root.upper.assign(upper, upper + nfree);
+    search.run(std::move(root), deadline);
+
+    Certificate c;
+    c.nodes = search.nodes_;
+    c.point = search.best_point_;
+    c.improved = search.best_ > at_start;
+    if (!c.improved) c.point.assign(start, start + nfree);
+    c.value = objective_at(module, p, quantile, c.point.data());
+    c.correct = correctly_classified(p, c.point.data());
+    c.resolved = search.leftover_.empty();
+    c.optimal = !search.timed_out_ && c.resolved;
+
+    Wide bound = search.best_;
+    std::int64_t correct_bound = c.correct;
+    for (const std::vector<Node> *nodes : {&search.stack_, &search.leftover_}) {
+        for (const Node &n : *nodes) {
+            if (n.bound <= search.best_) continue;
+            bound = std::max(bound, n.bound);
+            correct_bound = std::max(correct_bound, n.correct_bound + indifferent);
+        }
+    }
+    c.upper_correct = correct_bound;
+    if (c.optimal) {
+        c.upper_bound = c.value;
+    } else {
+        // The objective is 2 G - t1 (all ones) + t0 (all zeros), G the
+        // bound's weighted count; widened by the rounding of the module's sum
+        // and rounded outward.
+        std::int64_t ones = 0;
+        for (std::int32_t i = 0; i < p.nobs; ++i) ones += p.response[i] == 1.0;
+        const long double g = to_real(options.maximize ? bound : -bound, scale.exponent);
+        const long double t1 = scale.t1, t0 = scale.t0, zeros = p.nobs - ones;
+        // The module adds its N terms one at a time: each sum within half an
+        // ulp, so within N 2^-53 (sum of |terms|) of the exact sum in all.
+        const long double rounding =
+            1.01L * p.nobs * std::ldexp(1.0L, -53) * (std::fabs(t1) * ones + std::fabs(t0) * zeros);
+        const long double exact = 2 * g - t1 * ones + t0 * zeros +
+                                  (options.maximize ? rounding : -rounding);
+        double rounded = static_cast<double>(exact);
+        const double outward = options.maximize ? INFINITY : -INFINITY;
+        if (options.maximize ? (long double)rounded < exact : (long double)rounded > exact)
+            rounded = std::nextafter(rounded, outward);
+        c.upper_bound = rounded;
+    }
+    c.seconds = std::chrono::duration<double>(clock::now() - began).count();
+    return c;
+}
+
+}  // namespace vimor_fit

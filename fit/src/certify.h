@@ -1,0 +1,55 @@
+// A certificate for a fit: branch and bound over the box of the free
+// coefficients, proving that no point of the box does better than the best
+// point known, or how much better one could do at most.
+//
+// What is proven is about the module's own signs: each observation's index is
+// the module's rounded sum (multiply, then add, in its order, from +0), a zero
+// index counts as positive. Over a sub-box that index is bounded exactly, not
+// merely safely: every rounded product and sum is monotone in its operands, so
+// the index is monotone in each coefficient and its least and greatest values
+// over the sub-box are the module's own sums at two corners. The objective is
+// then compared as the exact sum of the module's terms (+-fl(w(y - (1 - a))));
+// the module's rounded sum of those terms can differ from it by rounding only.
+#ifndef VIMOR_FIT_CERTIFY_H
+#define VIMOR_FIT_CERTIFY_H
+
+#include <cstdint>
+#include <vector>
+
+#include "problem.h"
+#include "restarts.h"
+
+namespace vimor_fit {
+
+struct CertifyOptions {
+    double seconds = 10.0;     // time budget; the proof stops when it runs out
+    std::int64_t max_nodes = 0;  // 0: no limit besides time
+    bool maximize = true;
+    // Test only: bound the index in wide arithmetic, the fixed term first,
+    // as if it were the exact x.b. Unsound for the module's rounded index.
+    bool unsound_exact_index = false;
+};
+
+struct Certificate {
+    bool optimal = false;       // no point of the box beats `point`
+    double upper_bound = 0;     // no point of the box has a larger objective
+    std::int64_t upper_correct = 0;  // nor classifies more correctly while beating `point`
+    std::int64_t nodes = 0;
+    double seconds = 0;
+    bool improved = false;       // `point` is not the start: the search missed the maximum
+    std::vector<double> point;   // the best point known, K - 1
+    double value = 0;            // the module's objective there
+    std::int64_t correct = 0;    // observations classified correctly there
+    bool resolved = true;        // false when a sub-box could not be settled (an overflow)
+};
+
+// Branch and bound over lower <= b <= upper from `start`. The best point's
+// value is the module's `_fcna_` there. Throws ArgumentError for a quantile
+// so near 0 or 1 that the two term sizes cannot be compared exactly.
+Certificate certify(const Module &module, const Problem &problem, double quantile,
+                    const double *lower, const double *upper, const double *start,
+                    const CertifyOptions &options);
+
+}  // namespace vimor_fit
+
+#endif

@@ -1,0 +1,291 @@
+// Certificates. The certified maximum is checked against an enumeration that
+// shares nothing with the branch and bound: along a line, each observation's
+// sign under the module's own index changes at one double, found by halving,
+// and `_fcna_` is evaluated at every such point; in the plane, along vertical
+// lines through every vertex of the arrangement and between them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "fit/src/certify.h"
+#include "fit/src/error.h"
+#include "fit_test.h"
+
+using vimor_fit::certify;
+using vimor_fit::Certificate;
+using vimor_fit::CertifyOptions;
+using vimor_fit::Module;
+using vimor_fit::Problem;
+
+namespace {
+
+const Module kModule{_fcna_, _saa_};
+
+Problem view(const fit_test::Data &d) {
+    Problem p;
+    p.response = d.y.data();
+    p.regressors = d.x.data();
+    p.nobs = d.nobs;
+    p.nreg = d.nreg;
+    p.fixed_coef = d.fixed;
+    p.names = d.names;
+    return p;
+}
+
+double fcna(const Problem &p, double quantile, const std::vector<double> &b) {
+    return vimor_fit::objective_at(kModule, p, quantile, b.data());
+}
+
+std::int64_t ord(double x) {
+    std::int64_t b;
+    std::memcpy(&b, &x, sizeof b);
+    return b >= 0 ? b : -(b & std::numeric_limits<std::int64_t>::max());
+}
+double unord(std::int64_t k) {
+    const std::int64_t b = k >= 0 ? k : (-k | std::numeric_limits<std::int64_t>::min());
+    double x;
+    std::memcpy(&x, &b, sizeof x);
+    return x;
+}
+
+struct Best {
+    double value;
+    std::vector<double> point;
+};
+
+// The extreme of `_fcna_` along coordinate j over [lo, hi], the others at b:
+// the signs are constant from each change point to the next.
+Best best_on_line(const Problem &p, double quantile, std::vector<double> b, std::int32_t j,
+                  double lo, double hi, bool maximize) {
+    std::vector<double> points = {lo};
+    for (std::int32_t i = 0; i < p.nobs; ++i) {
+        const auto sign = [&](std::int64_t k) {
+            b[j] = unord(k);
+            return vimor_fit::observation_index(p, b.data(), i) >= 0.0;
+        };
+        std::int64_t l = ord(lo), h = ord(hi);
+        const bool first = sign(l);
+        if (sign(h) == first) continue;
+        while (std::uint64_t(h) - std::uint64_t(l) > 1) {
+            const std::int64_t mid = (l >> 1) + (h >> 1) + (l & h & 1);
+            (sign(mid) == first ? l : h) = mid;
+        }
+        points.push_back(unord(h));
+    }
+    Best best{maximize ? -INFINITY : INFINITY, {}};
+    for (const double t : points) {
+        b[j] = t;
+        const double v = fcna(p, quantile, b);
+        if (maximize ? v > best.value : v < best.value) best = {v, b};
+    }
+    return best;
+}
+
+// Two free coefficients: every cell of the line arrangement meets a vertical
+// line at a vertex (or an end of a line in the box), just beside one, or
+// midway between two neighbouring ones; the cells rounding makes near a
+// vertex, a vertical line a small power of 2 beside it.
+Best best_on_plane(const Problem &p, double quantile, const std::vector<double> &lo,
+                   const std::vector<double> &hi, bool maximize) {
+    const double f = p.fixed_coef;
+    const auto x = [&](std::int32_t i, std::int32_t j) { return p.column(j)[i]; };
+    std::vector<double> at = {lo[0], hi[0]};
+    for (std::int32_t i = 0; i < p.nobs; ++i) {
+        if (x(i, 0) != 0.0) {
+            for (const double b2 : {lo[1], hi[1]}) at.push_back(-(x(i, 2) * f + x(i, 1) * b2) / x(i, 0));
+        }
+        for (std::int32_t k = i + 1; k < p.nobs; ++k) {
+            const double det = x(i, 0) * x(k, 1) - x(k, 0) * x(i, 1);
+            if (det != 0.0) at.push_back((-x(i, 2) * f * x(k, 1) + x(k, 2) * f * x(i, 1)) / det);
+        }
+    }
+    std::vector<double> lines;
+    for (const double a : at) {
+        if (!(a >= lo[0] && a <= hi[0])) continue;
+        double down = a, up = a;
+        lines.push_back(a);
+        for (int s = 0; s < 2; ++s) {
+            down = std::nextafter(down, -INFINITY);
+            up = std::nextafter(up, INFINITY);
+            lines.push_back(std::max(down, lo[0]));
+            lines.push_back(std::min(up, hi[0]));
+        }
+        // The module's sums round: near a vertex, a term below half an ulp of
+        // the others is absorbed, and signs the exact lines never give meet.
+        for (int e = 42; e <= 60; ++e) {
+            lines.push_back(std::max(a - std::ldexp(1.0, -e), lo[0]));
+            lines.push_back(std::min(a + std::ldexp(1.0, -e), hi[0]));
+        }
+    }
+    std::sort(lines.begin(), lines.end());
+    lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
+    for (std::size_t m = 0, n = lines.size(); m + 1 < n; ++m)
+        lines.push_back(0.5 * lines[m] + 0.5 * lines[m + 1]);
+    Best best{maximize ? -INFINITY : INFINITY, {}};
+    for (const double b1 : lines) {
+        const Best on = best_on_line(p, quantile, {b1, 0.0}, 1, lo[1], hi[1], maximize);
+        if (maximize ? on.value > best.value : on.value < best.value) best = on;
+    }
+    return best;
+}
+
+// Integer regressors from a few values (many rows alike, many ties), y
+// from a noisy latent index.
+fit_test::Data integer_problem(std::int32_t n, std::int32_t k, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> small(-3, 3);
+    std::normal_distribution<double> noise;
+    fit_test::Data d(n, k);
+    for (std::int32_t i = 0; i < n; ++i) {
+        double latent = noise(rng);
+        for (std::int32_t j = 0; j < k; ++j) {
+            const double v = (j == 0 && k == 3) ? 1.0 : double(small(rng));
+            d.x[std::size_t(j) * n + i] = v;
+            latent += (j + 1 == k ? 1.0 : 0.7) * v;
+        }
+        d.y[i] = latent >= 0.3 ? 1.0 : 0.0;
+    }
+    return d;
+}
+
+// What every certificate promises about its own point.
+void expect_consistent(const Problem &p, double quantile, const Certificate &c) {
+    EXPECT_EQ(c.value, fcna(p, quantile, c.point));
+    EXPECT_EQ(c.correct, vimor_fit::correctly_classified(p, c.point.data()));
+    EXPECT_GE(c.nodes, 1);
+}
+
+TEST(Certify, OneFreeCoefficientMatchesEnumeration) {
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        const fit_test::Data d = integer_problem(24 + 3 * seed, 2, seed);
+        const Problem p = view(d);
+        for (const double quantile : {0.5, 0.3}) {
+            for (const bool maximize : {true, false}) {
+                SCOPED_TRACE(testing::Message() << "seed " << seed << " quantile " << quantile
+                                                << " maximize " << maximize);
+                const std::vector<double> lo = {-5.0}, hi = {4.0}, start = {0.0};
+                const Best truth = best_on_line(p, quantile, start, 0, lo[0], hi[0], maximize);
+                CertifyOptions o;
+                o.maximize = maximize;
+                const Certificate c = certify(kModule, p, quantile, lo.data(), hi.data(),
+                                              start.data(), o);
+                ASSERT_TRUE(c.optimal);
+                expect_consistent(p, quantile, c);
+                EXPECT_NEAR(c.value, truth.value, 1e-12);
+                EXPECT_EQ(c.upper_bound, c.value);
+                EXPECT_EQ(c.improved, maximize ? c.value > fcna(p, quantile, start) + 1e-12
+                                               : c.value < fcna(p, quantile, start) - 1e-12);
+            }
+        }
+    }
+}
+
+TEST(Certify, TwoFreeCoefficientsMatchEnumeration) {
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        fit_test::Data d = integer_problem(20 + 4 * seed, 3, 100 + seed);
+        d.fixed = seed % 2 ? 1.0 : -1.0;
+        const Problem p = view(d);
+        const double quantile = seed % 3 ? 0.5 : 0.25;
+        SCOPED_TRACE(testing::Message() << "seed " << seed);
+        const std::vector<double> lo = {-4.0, -3.0}, hi = {3.0, 2.5}, start = {lo[0], lo[1]};
+        const Best truth = best_on_plane(p, quantile, lo, hi, true);
+        const Certificate c =
+            certify(kModule, p, quantile, lo.data(), hi.data(), start.data(), CertifyOptions());
+        ASSERT_TRUE(c.optimal);
+        expect_consistent(p, quantile, c);
+        EXPECT_NEAR(c.value, truth.value, 1e-12);
+        EXPECT_GE(c.upper_bound, truth.value - 1e-12);
+    }
+}
+
+// Rows repeated, and repeated with the other response, count by their net
+// weight: the problem's data written out twice have the same maximizer and
+// twice the correct count.
+TEST(Certify, RepeatedRowsCountTwice) {
+    const fit_test::Data once = integer_problem(30, 3, 7);
+    fit_test::Data twice(60, 3);
+    for (std::int32_t j = 0; j < 3; ++j) {
+        for (std::int32_t i = 0; i < 60; ++i) twice.x[j * 60 + i] = once.x[j * 30 + i % 30];
+    }
+    for (std::int32_t i = 0; i < 60; ++i) twice.y[i] = once.y[i % 30];
+    const std::vector<double> lo = {-4.0, -3.0}, hi = {3.0, 2.5}, start = {0.0, 0.0};
+    const Certificate a = certify(kModule, view(once), 0.5, lo.data(), hi.data(), start.data(),
+                                  CertifyOptions());
+    const Certificate b = certify(kModule, view(twice), 0.5, lo.data(), hi.data(), start.data(),
+                                  CertifyOptions());
+    ASSERT_TRUE(a.optimal && b.optimal);
+    EXPECT_EQ(b.correct, 2 * a.correct);
+    EXPECT_NEAR(b.value, a.value, 1e-12);
+}
+
+// Stopped early, the certificate still bounds the true maximum.
+TEST(Certify, BoundWhenStoppedHoldsTheMaximum) {
+    const fit_test::Data d = integer_problem(40, 3, 11);
+    const Problem p = view(d);
+    const std::vector<double> lo = {-4.0, -3.0}, hi = {3.0, 2.5}, start = {lo[0], hi[1]};
+    const Best truth = best_on_plane(p, 0.5, lo, hi, true);
+    ASSERT_GT(truth.value, fcna(p, 0.5, start) + 1e-12);  // the start is not the maximum
+    for (const std::int64_t limit : {1, 2, 4}) {
+        CertifyOptions o;
+        o.max_nodes = limit;
+        const Certificate c = certify(kModule, p, 0.5, lo.data(), hi.data(), start.data(), o);
+        SCOPED_TRACE(limit);
+        EXPECT_FALSE(c.optimal);
+        expect_consistent(p, 0.5, c);
+        EXPECT_GE(c.upper_bound, truth.value);  // the module's sum, rounding included
+        EXPECT_GE(c.upper_correct, vimor_fit::correctly_classified(p, truth.point.data()));
+        EXPECT_LE(c.value, truth.value + 1e-12);
+    }
+}
+
+// Two rows right together only where the module's sum absorbs a term:
+// with b2 = 1, row A's index is fl(-1 + fl(1 + b1)), zero (counted positive)
+// for b1 in [-2^-54, 0) where the exact b1 is negative; row B's index,
+// -b1 - 0.75 2^-54, is non-negative for b1 up to -0.75 2^-54. Bounds for the
+// exact index settle A negative left of 0, prune every box in that range and
+// claim the start optimal; the module's own bounds keep them and find it.
+TEST(Certify, BoundsFollowTheModulesRounding) {
+    const double tiny = 0.75 * std::ldexp(1.0, -54);
+    fit_test::Data d(3, 3);
+    d.column(0, {1.0, -1.0, 0.0});
+    d.column(1, {1.0, 0.0, 0.0});
+    d.column(2, {-1.0, -tiny, 1.0});
+    d.y = {1.0, 1.0, 0.0};
+    const Problem p = view(d);
+    const std::vector<double> lo = {-0.7, 1.0}, hi = {0.0, 1.0}, start = {-0.7, 1.0};
+    const std::vector<double> inside = {-0.875 * std::ldexp(1.0, -54), 1.0};
+    const double best = fcna(p, 0.5, inside);
+    ASSERT_GT(best, fcna(p, 0.5, start));
+    ASSERT_LT(1.0L + inside[0] - 1.0L, 0.0L);  // exactly, A's index is negative there
+
+    const Certificate sound =
+        certify(kModule, p, 0.5, lo.data(), hi.data(), start.data(), CertifyOptions());
+    EXPECT_TRUE(sound.optimal);
+    EXPECT_TRUE(sound.improved);
+    EXPECT_EQ(sound.value, best);
+    EXPECT_EQ(sound.upper_bound, best);
+    EXPECT_GE(sound.point[0], -std::ldexp(1.0, -54));
+    EXPECT_LE(sound.point[0], -tiny);
+
+    CertifyOptions unsound;
+    unsound.unsound_exact_index = true;
+    const Certificate wrong = certify(kModule, p, 0.5, lo.data(), hi.data(), start.data(), unsound);
+    EXPECT_TRUE(wrong.optimal);
+    EXPECT_FALSE(wrong.improved);
+    EXPECT_LT(wrong.upper_bound, best);
+}
+
+TEST(Certify, RefusesABadBoxAndAnExtremeQuantile) {
+    const fit_test::Data d = integer_problem(20, 2, 3);
+    const Problem p = view(d);
+    const std::vector<double> lo = {1.0}, hi = {-1.0}, start = {0.0};
+    EXPECT_THROW(certify(kModule, p, 0.5, lo.data(), hi.data(), start.data(), CertifyOptions()),
+                 vimor_fit::ArgumentError);
+    EXPECT_THROW(certify(kModule, p, 1e-15, hi.data(), lo.data(), start.data(), CertifyOptions()),
+                 vimor_fit::ArgumentError);
+}
+
+}  // namespace
