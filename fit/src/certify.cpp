@@ -16,50 +16,59 @@ namespace {
 using Wide = __int128;  // exact sums of scaled terms: 53 + 40 bits of term, 31 of count
 
 // A set of identical rows (the regressors bit for bit): one index, one sign,
-// so they count together. `gain` is what turning the index from negative to
-// non-negative adds to the objective, in units of 2^exponent.
+// so they count together. `gain` is the sum of the module's terms of its rows
+// with a non-negative index, in units of 2^exponent: what the group adds to
+// the objective's positive part.
 struct Group {
     std::vector<double> x;  // K, the row
-    std::int64_t ones = 0, zeros = 0;
+    double ones = 0, zeros = 0;  // weight of the rows with y 1 and y 0
     Wide gain = 0;
 };
 
-// The exact objective up to an affine map: G = t1 * (ones with index >= 0)
-// - t0 * (zeros with index >= 0), where t1 and t0 are the module's terms for
-// a 1 and a 0 (fl(w (1 - shift)) and fl(w shift), w = fl(1/N), shift =
-// fl(1 - a)). Both are scaled to integers with one common exponent.
-struct Scale {
-    Wide one = 0, zero = 0;
+// Term of row i as the module forms it for a non-negative index,
+// fl(fl(1/N) (r_i - fl(1 - a))) with r_i the response the module is given,
+// split into an integer and a power of 2 common to every row. The objective
+// is exactly 2 (sum of the terms of non-negative indices) - (sum of all terms)
+// before the module rounds its sum.
+struct Terms {
+    std::vector<Wide> scaled;
     int exponent = 0;
-    double t1 = 0, t0 = 0;
+    std::vector<double> term;
 };
 
-Scale term_scale(const Problem &p, double quantile) {
+Terms module_terms(const Problem &p, const double *response, double quantile) {
     const double weight = 1.0 / static_cast<double>(p.nobs);
     const double shift = 1.0 - quantile;
-    Scale s;
-    s.t1 = weight * (1.0 - shift);
-    s.t0 = weight * shift;
-    int e1 = 0, e0 = 0;
-    const double f1 = std::frexp(s.t1, &e1), f0 = std::frexp(s.t0, &e0);
-    if (!std::isfinite(s.t1) || !std::isfinite(s.t0)) {
-        throw ArgumentError("quantile", "the terms of the objective are not finite");
+    Terms t;
+    t.term.resize(p.nobs);
+    std::vector<int> exponents(p.nobs);
+    int least = std::numeric_limits<int>::max(), most = std::numeric_limits<int>::min();
+    for (std::int32_t i = 0; i < p.nobs; ++i) {
+        t.term[i] = weight * (response[i] - shift);
+        if (!std::isfinite(t.term[i])) {
+            throw ArgumentError("quantile", "the terms of the objective are not finite");
+        }
+        if (t.term[i] == 0.0) continue;
+        std::frexp(t.term[i], &exponents[i]);
+        least = std::min(least, exponents[i]);
+        most = std::max(most, exponents[i]);
     }
-    const auto mantissa = [](double f) { return Wide(std::int64_t(std::ldexp(f, 53))); };
-    const Wide m1 = mantissa(f1), m0 = mantissa(f0);
-    e1 -= 53;
-    e0 -= 53;
-    if (m1 == 0) e1 = e0;
-    if (m0 == 0) e0 = e1;
-    s.exponent = std::min(e1, e0);
-    if (std::max(e1, e0) - s.exponent > 40) {
+    // 53 bits of a term, 40 of spread and 31 of a count stay inside 127 bits.
+    if (most > least && most - least > 40) {
         throw ArgumentError("quantile",
-                            "is too near 0 or 1 for a certificate: the terms of a 1 and a 0 "
-                            "differ by more than 2^40");
+                            "is too near 0 or 1 (or the weights too unequal) for a certificate: "
+                            "the terms of the objective differ by more than 2^40");
     }
-    s.one = m1 << (e1 - s.exponent);
-    s.zero = m0 << (e0 - s.exponent);
-    return s;
+    t.exponent = least == std::numeric_limits<int>::max() ? 0 : least - 53;
+    t.scaled.resize(p.nobs);
+    for (std::int32_t i = 0; i < p.nobs; ++i) {
+        // Exact: the term is a multiple of 2^exponent below 2^(53 + 40).
+        const double m = std::ldexp(t.term[i], -t.exponent);
+        const double high = std::ldexp(std::trunc(std::ldexp(m, -62)), 62);
+        t.scaled[i] = Wide(std::int64_t(std::ldexp(high, -62))) * (Wide(1) << 62) +
+                      Wide(std::int64_t(m - high));
+    }
+    return t;
 }
 
 long double to_real(Wide v, int exponent) {
@@ -77,8 +86,8 @@ struct Node {
     std::vector<std::int32_t> open;  // groups whose sign the box leaves open
     Wide known = 0;                  // gain of the groups settled non-negative
     Wide bound = 0;                  // no point of the box does better
-    std::int64_t correct = 0;        // settled groups classified correctly
-    std::int64_t correct_bound = 0;
+    double correct = 0;              // weight of the settled rows classified correctly
+    double correct_bound = 0;
 };
 
 class Search {
@@ -268,13 +277,16 @@ Certificate certify(const Module &module, const Problem &p, double quantile, con
             throw ArgumentError("lower", "the box to certify must be finite with lower <= upper");
         }
     }
-    const Scale scale = term_scale(p, quantile);
+    const double *response = options.module_response ? options.module_response : p.response;
+    const Terms terms = module_terms(p, response, quantile);
 
     // Identical rows merge; a group whose sign cannot change the objective
     // (its gain is zero) is left out of the search.
     std::map<std::vector<std::uint64_t>, std::int32_t> seen;
     std::vector<Group> all;
     std::vector<std::uint64_t> bits(k);
+    Wide total = 0;
+    long double magnitude = 0;  // sum of |terms|
     for (std::int32_t i = 0; i < p.nobs; ++i) {
         for (std::int32_t j = 0; j < k; ++j) std::memcpy(&bits[j], &p.column(j)[i], 8);
         auto [it, fresh] = seen.emplace(bits, std::int32_t(all.size()));
@@ -284,12 +296,16 @@ Certificate certify(const Module &module, const Problem &p, double quantile, con
             for (std::int32_t j = 0; j < k; ++j) g.x[j] = p.column(j)[i];
             all.push_back(std::move(g));
         }
-        (p.response[i] == 1.0 ? all[it->second].ones : all[it->second].zeros) += 1;
+        Group &g = all[it->second];
+        const double w = options.weights ? options.weights[i] : 1.0;
+        (p.response[i] == 1.0 ? g.ones : g.zeros) += w;
+        g.gain += terms.scaled[i];
+        total += terms.scaled[i];
+        magnitude += std::fabs((long double)terms.term[i]);
     }
     std::vector<Group> groups;
-    std::int64_t indifferent = 0;  // most correct among the groups left out
+    double indifferent = 0;  // most correct among the groups left out
     for (Group &g : all) {
-        g.gain = Wide(g.ones) * scale.one - Wide(g.zeros) * scale.zero;
         if (!options.maximize) g.gain = -g.gain;
         if (g.gain == 0) {
             indifferent += std::max(g.ones, g.zeros);
@@ -320,13 +336,19 @@ Certificate certify(const Module &module, const Problem &p, double quantile, con
     c.point = search.best_point_;
     c.improved = search.best_ > at_start;
     if (!c.improved) c.point.assign(start, start + nfree);
-    c.value = objective_at(module, p, quantile, c.point.data());
-    c.correct = correctly_classified(p, c.point.data());
+    Problem scored = p;
+    scored.response = response;
+    c.value = objective_at(module, scored, quantile, c.point.data());
+    c.correct = 0;
+    for (std::int32_t i = 0; i < p.nobs; ++i) {
+        const bool predicted = observation_index(p, c.point.data(), i) >= 0.0;
+        if (predicted == (p.response[i] == 1.0)) c.correct += options.weights ? options.weights[i] : 1.0;
+    }
     c.resolved = search.leftover_.empty();
     c.optimal = !search.timed_out_ && c.resolved;
 
     Wide bound = search.best_;
-    std::int64_t correct_bound = c.correct;
+    double correct_bound = c.correct;
     for (const std::vector<Node> *nodes : {&search.stack_, &search.leftover_}) {
         for (const Node &n : *nodes) {
             if (n.bound <= search.best_) continue;
@@ -338,18 +360,13 @@ Certificate certify(const Module &module, const Problem &p, double quantile, con
     if (c.optimal) {
         c.upper_bound = c.value;
     } else {
-        // The objective is 2 G - t1 (all ones) + t0 (all zeros), G the
-        // bound's weighted count; widened by the rounding of the module's sum
+        // The objective is 2 G - (all terms), G the bound's sum of terms;
+        // widened by the rounding of the module's sum (each of its N sums
+        // within half an ulp: within N 2^-53 sum |terms| of the exact sum)
         // and rounded outward.
-        std::int64_t ones = 0;
-        for (std::int32_t i = 0; i < p.nobs; ++i) ones += p.response[i] == 1.0;
-        const long double g = to_real(options.maximize ? bound : -bound, scale.exponent);
-        const long double t1 = scale.t1, t0 = scale.t0, zeros = p.nobs - ones;
-        // The module adds its N terms one at a time: each sum within half an
-        // ulp, so within N 2^-53 (sum of |terms|) of the exact sum in all.
-        const long double rounding =
-            1.01L * p.nobs * std::ldexp(1.0L, -53) * (std::fabs(t1) * ones + std::fabs(t0) * zeros);
-        const long double exact = 2 * g - t1 * ones + t0 * zeros +
+        const long double g = to_real(options.maximize ? bound : -bound, terms.exponent);
+        const long double rounding = 1.01L * p.nobs * std::ldexp(1.0L, -53) * magnitude;
+        const long double exact = 2 * g - to_real(total, terms.exponent) +
                                   (options.maximize ? rounding : -rounding);
         double rounded = static_cast<double>(exact);
         const double outward = options.maximize ? INFINITY : -INFINITY;

@@ -25,6 +25,10 @@ struct CertifyOptions {
     double seconds = 10.0;     // time budget; the proof stops when it runs out
     std::int64_t max_nodes = 0;  // 0: no limit besides time
     bool maximize = true;
+    // The response the module is given, when it is not the problem's own (a
+    // weighted fit's), and the weights its correct count uses (null: 1).
+    const double *module_response = nullptr;
+    const double *weights = nullptr;
     // Test only: bound the index in wide arithmetic, the fixed term first,
     // as if it were the exact x.b. Unsound for the module's rounded index.
     bool unsound_exact_index = false;
@@ -33,19 +37,20 @@ struct CertifyOptions {
 struct Certificate {
     bool optimal = false;       // no point of the box beats `point`
     double upper_bound = 0;     // no point of the box has a larger objective
-    std::int64_t upper_correct = 0;  // nor classifies more correctly while beating `point`
+    double upper_correct = 0;   // nor classifies more correctly (weighted) while beating `point`
     std::int64_t nodes = 0;
     double seconds = 0;
     bool improved = false;       // `point` is not the start: the search missed the maximum
     std::vector<double> point;   // the best point known, K - 1
     double value = 0;            // the module's objective there
-    std::int64_t correct = 0;    // observations classified correctly there
+    double correct = 0;          // observations (their weight) classified correctly there
     bool resolved = true;        // false when a sub-box could not be settled (an overflow)
 };
 
 // Branch and bound over lower <= b <= upper from `start`. The best point's
-// value is the module's `_fcna_` there. Throws ArgumentError for a quantile
-// so near 0 or 1 that the two term sizes cannot be compared exactly.
+// value is the module's `_fcna_` there. Throws ArgumentError for terms so
+// unequal (a quantile near 0 or 1, extreme weights) that their sums cannot
+// be compared exactly.
 Certificate certify(const Module &module, const Problem &problem, double quantile,
                     const double *lower, const double *upper, const double *start,
                     const CertifyOptions &options);

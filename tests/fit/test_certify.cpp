@@ -221,6 +221,45 @@ TEST(Certify, RepeatedRowsCountTwice) {
     EXPECT_NEAR(b.value, a.value, 1e-12);
 }
 
+// A weighted problem (the module given the response (1 - a) + w (y - (1 - a)))
+// with weight 2 on some rows is the problem with those rows written twice:
+// the same maximum, the same weighted count.
+TEST(Certify, WeightsThroughTheModulesResponseAreRepeatedRows) {
+    int weights_mattered = 0;
+    for (unsigned seed = 20; seed < 30; ++seed) {
+        SCOPED_TRACE(seed);
+        const fit_test::Data once = integer_problem(30, 3, seed);
+        const std::int32_t repeated = 12, n = 30 + repeated;
+        fit_test::Data twice(n, 3);
+        for (std::int32_t j = 0; j < 3; ++j) {
+            for (std::int32_t i = 0; i < n; ++i) twice.x[j * n + i] = once.x[j * 30 + i % 30];
+        }
+        for (std::int32_t i = 0; i < n; ++i) twice.y[i] = once.y[i % 30];
+        std::vector<double> weights(30, 1.0), response(30);
+        for (std::int32_t i = 0; i < repeated; ++i) weights[i] = 2.0;
+        for (std::int32_t i = 0; i < 30; ++i) response[i] = 0.5 + weights[i] * (once.y[i] - 0.5);
+        const std::vector<double> lo = {-4.0, -3.0}, hi = {3.0, 2.5}, start = {lo[0], lo[1]};
+        CertifyOptions o;
+        o.module_response = response.data();
+        o.weights = weights.data();
+        const Certificate weighted = certify(kModule, view(once), 0.5, lo.data(), hi.data(),
+                                             start.data(), o);
+        const Certificate rows = certify(kModule, view(twice), 0.5, lo.data(), hi.data(),
+                                         start.data(), CertifyOptions());
+        const Certificate plain = certify(kModule, view(once), 0.5, lo.data(), hi.data(),
+                                          start.data(), CertifyOptions());
+        ASSERT_TRUE(weighted.optimal && rows.optimal && plain.optimal);
+        EXPECT_EQ(weighted.correct, rows.correct);
+        EXPECT_NEAR(fcna(view(twice), 0.5, weighted.point), rows.value, 1e-12);
+        Problem module_view = view(once);
+        module_view.response = response.data();
+        EXPECT_EQ(weighted.value, fcna(module_view, 0.5, weighted.point));
+        // Unweighted, the best point may be another.
+        weights_mattered += fcna(view(twice), 0.5, plain.point) < rows.value - 1e-12;
+    }
+    EXPECT_GT(weights_mattered, 0);
+}
+
 // Stopped early, the certificate still bounds the true maximum.
 TEST(Certify, BoundWhenStoppedHoldsTheMaximum) {
     const fit_test::Data d = integer_problem(40, 3, 11);
