@@ -46,7 +46,8 @@
  * Result keys (vimor_fit_size, vimor_fit_get), after the step that makes them:
  *   prepare:   every setting key above, resolved ("interval": 1 symmetric,
  *              0 equal-tailed); "nobs", "nreg", "fixed_coef"
- *   restarts:  "coef" (K-1), "objective", "correct", "accuracy" (share),
+ *   restarts:  "coef" (K-1), "objective", "correct", "accuracy" (share;
+ *              both weighted for a weighted problem),
  *              "best_restart" (from 0), "reached" (restarts within the
  *              tolerance of the best value), "evaluations" (all restarts),
  *              "converged" (restarts that converged), "max_objective",
@@ -125,14 +126,25 @@ VIMOR_FIT_API int vimor_problem_new(const double *response, const double *regres
                                     const char *const *names, VimorProblem **out);
 VIMOR_FIT_API void vimor_problem_free(VimorProblem *problem);
 
+/* Weighs observation i by weights[i] (N values, finite, not negative, some
+ * positive in each class; NULL: unweighted). The weights are copied, scaled
+ * to mean 1: the objective is then the weighted mean of the terms and the
+ * accuracy the weighted share; weights of 1 give the unweighted fit bit for
+ * bit, and integer weights the fit of the data with rows repeated. The
+ * module sees the response (1 - a) + w_i (y_i - (1 - a)) (y_i where w_i is
+ * 1), which its objective weighs by w_i exactly as it computes. Set before
+ * vimor_fit_new. */
+VIMOR_FIT_API int vimor_problem_set_weights(VimorProblem *problem, const double *weights);
+
 /* x_i.b for every observation (N values), each summed in the module's order;
  * coef: the K-1 free coefficients. Fails, blaming "x", when one is NaN. */
 VIMOR_FIT_API int vimor_index(const VimorProblem *problem, const double *coef, double *index);
 /* The objective at coef, as the module gives it (refused when NaN), and the
- * number of observations with 1[x_i.b >= 0] equal to y_i. */
+ * number (weighted: the total scaled weight) of observations with
+ * 1[x_i.b >= 0] equal to y_i. */
 VIMOR_FIT_API int vimor_score(const VimorProblem *problem, vimor_objective_fn objective,
                               const double *coef, double quantile, double *value,
-                              int64_t *correct);
+                              double *correct);
 
 /* ---- fits -------------------------------------------------------------- */
 

@@ -17,6 +17,7 @@ using namespace vimor_fit;
 
 struct VimorProblem {
     Problem problem;
+    std::vector<double> weights;  // scaled to mean 1
 };
 
 struct VimorFit {
@@ -92,6 +93,23 @@ int vimor_problem_new(const double *response, const double *regressors, int32_t 
     });
 }
 
+int vimor_problem_set_weights(VimorProblem *problem, const double *weights) {
+    return guarded([&] {
+        need(problem, "the problem");
+        Problem &p = problem->problem;
+        if (!weights) {
+            p.weights = nullptr;
+            problem->weights.clear();
+            return;
+        }
+        std::vector<double> scaled;
+        Problem weighted = p;
+        scale_weights(weighted, weights, scaled);
+        problem->weights = std::move(scaled);
+        p.weights = problem->weights.data();
+    });
+}
+
 void vimor_problem_free(VimorProblem *problem) { delete problem; }
 
 int vimor_index(const VimorProblem *problem, const double *coef, double *index) {
@@ -112,7 +130,7 @@ int vimor_index(const VimorProblem *problem, const double *coef, double *index) 
 }
 
 int vimor_score(const VimorProblem *problem, vimor_objective_fn objective, const double *coef,
-                double quantile, double *value, int64_t *correct) {
+                double quantile, double *value, double *correct) {
     return guarded([&] {
         need(problem, "the problem");
         need(reinterpret_cast<const void *>(objective), "the objective function");
@@ -129,7 +147,10 @@ int vimor_score(const VimorProblem *problem, vimor_objective_fn objective, const
             }
         }
         Module module{objective, nullptr};
-        const double v = objective_at(module, p, quantile, coef);
+        std::vector<double> response;
+        Problem weighted = p;
+        if (p.weights) weigh_response(weighted, quantile, response);
+        const double v = objective_at(module, weighted, quantile, coef);
         if (v != v) {
             throw ArgumentError("x", "the objective is not a number because an index x.b "
                                      "overflows; rescale the regressors");

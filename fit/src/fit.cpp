@@ -22,8 +22,10 @@ double seconds_since(std::chrono::steady_clock::time_point began) {
 
 void Fit::prepare() {
     if (!problem_.response) throw ArgumentError("y", "a fit needs the response");
-    settings_ = resolve(given, problem_);
-    if (settings_.subsamples > 0) draws_ = draw_subsamples(problem_, settings_, redrawn_);
+    data_ = problem_;
+    settings_ = resolve(given, data_);
+    if (data_.weights) weigh_response(data_, settings_.quantile, module_response_);
+    if (settings_.subsamples > 0) draws_ = draw_subsamples(data_, settings_, redrawn_);
     prepared_ = true;
     restarts_done_ = subsamples_done_ = false;
 }
@@ -52,7 +54,7 @@ Restart Fit::run_restart(std::int32_t r) const {
     if (r < 0 || r >= settings_.restarts) {
         throw ArgumentError("restarts", "there is no restart " + std::to_string(r));
     }
-    return vimor_fit::run_restart(module_, problem_, settings_, settings_.seed2, r);
+    return vimor_fit::run_restart(module_, data_, settings_, settings_.seed2, r);
 }
 
 void Fit::finish_restarts(std::vector<Restart> restarts) {
@@ -63,13 +65,13 @@ void Fit::finish_restarts(std::vector<Restart> restarts) {
     restarts_ = std::move(restarts);
     choice_ = choose(restarts_, settings_.maximize, settings_.tolerance);
     coef_ = restarts_[choice_.best].best;
-    objective_ = objective_at(module_, problem_, settings_.quantile, coef_.data());
+    objective_ = objective_at(module_, data_, settings_.quantile, coef_.data());
     if (std::isnan(objective_)) throw ArgumentError("x", kNotANumber);
-    correct_ = correctly_classified(problem_, coef_.data());
+    correct_ = correctly_classified(data_, coef_.data());
     evaluations_ = 0;
     for (const Restart &r : restarts_) evaluations_ += r.evals;
-    flat_ = flat_ranges(module_, problem_, settings_.quantile, coef_, objective_);
-    warnings_ = fit_warnings(problem_, settings_, restarts_, choice_.best);
+    flat_ = flat_ranges(module_, data_, settings_.quantile, coef_, objective_);
+    warnings_ = fit_warnings(data_, settings_, restarts_, choice_.best);
     seconds_ = 0;
     restarts_done_ = true;
     subsamples_done_ = false;
@@ -89,12 +91,12 @@ SubsampleFit Fit::run_subsample(std::int32_t s, const std::int32_t *rows) const 
         throw ArgumentError("subsamples", "there is no subsample " + std::to_string(s));
     }
     for (std::int32_t i = 0; i < settings_.subsample_size; ++i) {
-        if (rows[i] < 0 || rows[i] >= problem_.nobs) {
+        if (rows[i] < 0 || rows[i] >= data_.nobs) {
             throw ArgumentError("subsamples", "row " + std::to_string(rows[i]) + " is outside 0.." +
-                                                  std::to_string(problem_.nobs - 1));
+                                                  std::to_string(data_.nobs - 1));
         }
     }
-    return fit_subsample(module_, problem_, settings_, s, rows);
+    return fit_subsample(module_, data_, settings_, s, rows);
 }
 
 void Fit::finish_subsamples(std::vector<SubsampleFit> fits) {
@@ -113,7 +115,7 @@ void Fit::finish_subsamples(std::vector<SubsampleFit> fits) {
         }
     }
     subsamples_ = std::move(fits);
-    const std::int32_t nfree = problem_.nfree();
+    const std::int32_t nfree = data_.nfree();
     lower_.assign(nfree, 0.0);
     upper_.assign(nfree, 0.0);
     for (std::int32_t j = 0; j < nfree; ++j) {
@@ -127,26 +129,26 @@ void Fit::interval(std::int32_t j, double level, bool symmetric, double &lower,
     if (subsamples_.empty()) {
         throw ArgumentError("subsamples", "the fit has no subsample fits: fit with {subsamples} above 0");
     }
-    if (j < 0 || j >= problem_.nfree()) {
+    if (j < 0 || j >= data_.nfree()) {
         throw ArgumentError("coef", "there is no free coefficient " + std::to_string(j));
     }
     if (!(level > 0.0 && level < 1.0)) throw ArgumentError("level", shortest(level) + " is outside (0, 1)");
     check_enough_subsamples(static_cast<std::int32_t>(subsamples_.size()), level, symmetric, "level");
     std::vector<double> draws(subsamples_.size());
     for (std::size_t s = 0; s < subsamples_.size(); ++s) draws[s] = subsamples_[s].coef[j];
-    vimor_fit::interval(coef_[j], draws, problem_.nobs, settings_.subsample_size, level,
+    vimor_fit::interval(coef_[j], draws, data_.nobs, settings_.subsample_size, level,
                         symmetric, lower, upper);
 }
 
 bool Fit::value(const std::string &key, std::vector<double> &out) const {
     if (!prepared_) return false;
-    if (key == "nobs") return out.assign(1, problem_.nobs), true;
-    if (key == "nreg") return out.assign(1, problem_.nreg), true;
-    if (key == "fixed_coef") return out.assign(1, problem_.fixed_coef), true;
+    if (key == "nobs") return out.assign(1, data_.nobs), true;
+    if (key == "nreg") return out.assign(1, data_.nreg), true;
+    if (key == "fixed_coef") return out.assign(1, data_.fixed_coef), true;
     if (resolved_value(settings_, key, out)) return true;
     if (key == "redrawn") return out.assign(1, redrawn_), true;
     if (!restarts_done_) return false;
-    const double n = problem_.nobs;
+    const double n = data_.nobs;
     if (key == "coef") return out = coef_, true;
     if (key == "objective") return out.assign(1, objective_), true;
     if (key == "correct") return out.assign(1, double(correct_)), true;
@@ -154,7 +156,7 @@ bool Fit::value(const std::string &key, std::vector<double> &out) const {
     if (key == "best_restart") return out.assign(1, double(choice_.best)), true;
     if (key == "reached") return out.assign(1, choice_.reached), true;
     if (key == "evaluations") return out.assign(1, double(evaluations_)), true;
-    if (key == "max_objective") return out.assign(1, max_objective(problem_, settings_.quantile)), true;
+    if (key == "max_objective") return out.assign(1, max_objective(data_, settings_.quantile)), true;
     if (key == "seconds") return out.assign(1, seconds_), true;
     if (key == "converged") {
         std::int32_t converged = 0;

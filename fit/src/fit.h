@@ -51,6 +51,8 @@ class Fit {
 
    private:
     const Problem &problem_;
+    Problem data_;  // the host's problem, with the module's weighted response
+    std::vector<double> module_response_;
     Module module_;
     Settings settings_;
     bool prepared_ = false, restarts_done_ = false, subsamples_done_ = false;
@@ -59,7 +61,8 @@ class Fit {
     Choice choice_;
     std::vector<double> coef_;
     double objective_ = 0, seconds_ = 0, subsample_seconds_ = 0;
-    std::int64_t correct_ = 0, evaluations_ = 0;
+    double correct_ = 0;
+    std::int64_t evaluations_ = 0;
     std::vector<FlatRange> flat_;
     std::vector<std::string> warnings_;
 

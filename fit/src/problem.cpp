@@ -77,11 +77,59 @@ void check_problem(const Problem &p) {
     }
 }
 
+void scale_weights(Problem &p, const double *weights, std::vector<double> &scaled) {
+    double total = 0.0, positive[2] = {0.0, 0.0};
+    for (std::int32_t i = 0; i < p.nobs; ++i) {
+        const double w = weights[i];
+        if (!(std::isfinite(w) && w >= 0.0)) {
+            throw ArgumentError("weights", "row " + std::to_string(i + 1) + " is " + shortest(w) +
+                                               "; every weight must be finite and not negative");
+        }
+        total = total + w;
+        if (p.response) positive[p.response[i] == 1.0 ? 1 : 0] += w;
+    }
+    if (!std::isfinite(total)) {
+        throw ArgumentError("weights", "the weights sum to more than a double holds; rescale them");
+    }
+    if (p.response && !(positive[0] > 0.0 && positive[1] > 0.0)) {
+        throw ArgumentError("weights", std::string("every observation with response ") +
+                                           (positive[0] > 0.0 ? "1" : "0") +
+                                           " has weight 0, and a maximum-score fit needs both "
+                                           "classes");
+    }
+    const double mean = total / p.nobs;
+    scaled.resize(p.nobs);
+    for (std::int32_t i = 0; i < p.nobs; ++i) scaled[i] = weights[i] / mean;
+    p.weights = scaled.data();
+}
+
+void weigh_response(Problem &p, double quantile, std::vector<double> &response) {
+    const double base = 1.0 - quantile;
+    response.resize(p.nobs);
+    for (std::int32_t i = 0; i < p.nobs; ++i) {
+        const double w = p.weights[i], y = p.response[i];
+        response[i] = w == 1.0 ? y : base + w * (y - base);
+    }
+    p.module_response = response.data();
+}
+
+double smallest_weight(const Problem &p) {
+    double least = 1.0;
+    bool any = false;
+    for (std::int32_t i = 0; p.weights && i < p.nobs; ++i) {
+        const double w = p.weights[i];
+        if (w > 0.0 && (!any || w < least)) least = w;
+        any = any || w > 0.0;
+    }
+    return least;
+}
+
 Problem subproblem(const Problem &p, const std::int32_t *rows, std::int32_t count,
                    std::vector<double> &response, std::vector<double> &regressors) {
     response.resize(count);
     regressors.resize(std::size_t(count) * p.nreg);
-    for (std::int32_t i = 0; i < count; ++i) response[i] = p.response[rows[i]];
+    const double *y = p.module_y();
+    for (std::int32_t i = 0; i < count; ++i) response[i] = y[rows[i]];
     for (std::int32_t j = 0; j < p.nreg; ++j) {
         const double *x = p.column(j);
         double *to = regressors.data() + std::size_t(j) * count;
@@ -89,24 +137,39 @@ Problem subproblem(const Problem &p, const std::int32_t *rows, std::int32_t coun
     }
     Problem sub = p;
     sub.response = response.data();
+    sub.module_response = nullptr;
+    sub.weights = nullptr;
     sub.regressors = regressors.data();
     sub.nobs = count;
     return sub;
 }
 
-std::int64_t correctly_classified(const Problem &p, const double *coef) {
-    std::int64_t count = 0;
+double correctly_classified(const Problem &p, const double *coef) {
+    if (!p.weights) {
+        std::int64_t count = 0;
+        for (std::int32_t i = 0; i < p.nobs; ++i) {
+            const bool predicted = observation_index(p, coef, i) >= 0.0;
+            count += predicted == (p.response[i] == 1.0);
+        }
+        return double(count);
+    }
+    double total = 0.0;
     for (std::int32_t i = 0; i < p.nobs; ++i) {
         const bool predicted = observation_index(p, coef, i) >= 0.0;
-        count += predicted == (p.response[i] == 1.0);
+        if (predicted == (p.response[i] == 1.0)) total = total + p.weights[i];
     }
-    return count;
+    return total;
 }
 
 double max_objective(const Problem &p, double quantile) {
-    std::int64_t ones = 0;
-    for (std::int32_t i = 0; i < p.nobs; ++i) ones += p.response[i] == 1.0;
-    return (double(ones) * quantile + double(p.nobs - ones) * (1.0 - quantile)) / p.nobs;
+    if (!p.weights) {
+        std::int64_t ones = 0;
+        for (std::int32_t i = 0; i < p.nobs; ++i) ones += p.response[i] == 1.0;
+        return (double(ones) * quantile + double(p.nobs - ones) * (1.0 - quantile)) / p.nobs;
+    }
+    double ones = 0.0, zeros = 0.0;
+    for (std::int32_t i = 0; i < p.nobs; ++i) (p.response[i] == 1.0 ? ones : zeros) += p.weights[i];
+    return (ones * quantile + zeros * (1.0 - quantile)) / p.nobs;
 }
 
 }  // namespace vimor_fit

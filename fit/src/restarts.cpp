@@ -17,7 +17,7 @@ Restart run_restart(const Module &module, const Problem &p, const Settings &s,
     const std::int32_t maximize = s.maximize ? 1 : 0;
     double temperature = s.temperature;
     std::int32_t limit_hit = 0;
-    module.search(p.response, p.regressors, &p.nobs, &p.nreg, coef.data(), &s.quantile, &maximize,
+    module.search(p.module_y(), p.regressors, &p.nobs, &p.nreg, coef.data(), &s.quantile, &maximize,
                   &s.cooling, &s.tolerance, &s.sweeps, &s.adjustments, &s.history_len,
                   &s.max_evals, s.lower.data(), s.upper.data(), s.step_gain.data(), &out.seed1,
                   &out.seed2, &temperature, out.step.data(), out.best.data(), &out.value,
@@ -64,7 +64,7 @@ Choice choose(const std::vector<Restart> &restarts, bool maximize, double tolera
 
 double objective_at(const Module &module, const Problem &p, double quantile, const double *coef) {
     double value = 0;
-    module.objective(p.response, p.regressors, &p.nobs, &p.nreg, coef, &value, &quantile,
+    module.objective(p.module_y(), p.regressors, &p.nobs, &p.nreg, coef, &value, &quantile,
                      &p.fixed_coef);
     return value;
 }

@@ -260,7 +260,8 @@ Settings resolve(const Given &g, const Problem &p) {
     if (!(s.cooling > 0.0 && s.cooling <= 1.0)) throw ArgumentError("cooling", "must be in (0, 1]");
     // Below the smallest change one observation can make, 2 min(a, 1 - a) / N.
     s.tolerance = real(g, "tolerance",
-                       defaults::tolerance_fraction * std::fmin(s.quantile, 1.0 - s.quantile) / n);
+                       defaults::tolerance_fraction * std::fmin(s.quantile, 1.0 - s.quantile) *
+                           smallest_weight(p) / n);
     if (s.tolerance < 0.0) throw ArgumentError("tolerance", "must not be negative");
 
     s.sweeps = whole(g, "sweeps", defaults::sweeps, 1, kIntMax);

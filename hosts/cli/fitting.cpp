@@ -17,6 +17,7 @@ vimor_fit::Problem core_problem(const Problem &problem) {
     view.nreg = problem.nreg;
     view.fixed_coef = problem.fixed_coef;
     view.names = problem.names;
+    view.weights = problem.weights.empty() ? nullptr : problem.weights.data();
     return view;
 }
 
@@ -69,7 +70,7 @@ std::unique_ptr<FitResult> run_fit(const Module &module, const Problem &problem,
     }
     result->coef = result->get("coef");
     result->objective = result->get("objective")[0];
-    result->correct = static_cast<std::int64_t>(result->get("correct")[0]);
+    result->correct = result->get("correct")[0];
     return result;
 }
 

@@ -24,7 +24,7 @@ struct FitResult {
     std::unique_ptr<vimor_fit::Fit> fit;
     std::vector<double> coef;  // K - 1 free coefficients
     double objective = 0;
-    std::int64_t correct = 0;
+    double correct = 0;  // weighted: the total weight
 
     const Settings &settings() const { return fit->settings(); }
     std::vector<double> get(const char *key) const;  // a result of the core's

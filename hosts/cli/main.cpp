@@ -31,7 +31,7 @@ namespace defaults = vimor_fit::defaults;
 namespace {
 
 struct CommonFlags {
-    std::string data, y, x, normalize, quantile, library, output, model;
+    std::string data, y, x, normalize, quantile, library, output, model, weights;
     bool intercept = false;
     bool json = false;
     bool verbose = false;
@@ -57,6 +57,10 @@ void add_model(CLI::App &app, CommonFlags &f) {
                    "(default +1) to fix the scale; handed to the module last")
         ->type_name("COLUMN[=VALUE]");
     app.add_flag("--intercept", f.intercept, "add a constant column, named (Intercept)");
+    app.add_option("--weights", f.weights,
+                   "weigh each observation by this column (finite, not negative); the objective "
+                   "and the accuracy are then weighted")
+        ->type_name("COLUMN");
     app.add_option("--quantile", f.quantile,
                    fmt::format("quantile level, in (0, 1); default {}", defaults::quantile))
         ->type_name("A");
@@ -104,6 +108,7 @@ ModelTerms terms_from_flags(const CommonFlags &f) {
         parse_normalize(f.normalize, terms);
         terms.intercept = f.intercept;
     }
+    terms.weights = trimmed(f.weights);
     if (f.data.empty()) derive_bundled(terms);
     return terms;
 }
@@ -129,6 +134,7 @@ SavedModel saved_model(const CommonFlags &f) {
     for (const auto &[flag, given] :
          {std::pair{"--y", !f.y.empty()}, {"--x", !f.x.empty()},
           {"--normalize", !f.normalize.empty()}, {"--intercept", f.intercept},
+          {"--weights", !f.weights.empty()},
           {"--quantile", !f.quantile.empty()}}) {
         if (given) throw UsageError(std::string(flag) + ": the model comes from --model; drop " + flag);
     }
@@ -145,7 +151,10 @@ Evaluation evaluate(const Module &module, const Problem &problem, double quantil
                                      free.size(), fmt::join(free, ","), coef.size()));
     }
     vimor_fit::check_problem(view);
-    Evaluation at{coef, vimor_fit::objective_at(core_module(module), view, quantile, coef.data()),
+    std::vector<double> weighted;
+    vimor_fit::Problem scored = view;
+    if (view.weights) vimor_fit::weigh_response(scored, quantile, weighted);
+    Evaluation at{coef, vimor_fit::objective_at(core_module(module), scored, quantile, coef.data()),
                   0};
     if (std::isnan(at.objective)) {
         throw vimor_fit::ArgumentError("x", "the objective is not a number because an index "
@@ -227,7 +236,8 @@ int predict(const CommonFlags &f) {
     if (f.model.empty()) throw UsageError("--model: name a fit saved with --json --output");
     check_outputs(f);
     SavedModel saved = saved_model(f);
-    saved.terms.response.clear();  // new data need not have it
+    saved.terms.response.clear();  // new data need not have it, nor weights
+    saved.terms.weights.clear();
     const Problem problem = load_problem(f, saved.terms);
     const vimor_fit::Problem view = core_problem(problem);
     vimor_fit::check_problem(view);

@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "error.h"
+#include "fit/src/problem.h"
 #include "text.h"
 
 const char *const kInterceptName = "(Intercept)";
@@ -96,6 +97,7 @@ std::vector<Wanted> wanted_columns(const ModelTerms &terms, const std::string &s
         if (added.insert(name).second) wanted.push_back({name, flag});
     };
     if (!terms.response.empty()) add(terms.response, "--y");
+    if (!terms.weights.empty() && !terms.response.empty()) add(terms.weights, "--weights");
     const std::vector<std::string> names = regressor_names(terms);
     for (std::size_t j = terms.intercept ? 1 : 0; j < names.size(); ++j) {
         if (contains(terms.derived, names[j])) {
@@ -167,6 +169,14 @@ Problem build_problem(Table &table, const ModelTerms &terms) {
             }
         }
         problem.response.assign(response.begin(), response.end());
+        if (!terms.weights.empty()) {
+            const Column &column = table.column(terms.weights, "--weights");
+            const std::vector<double> weights(column.begin(), column.end());
+            vimor_fit::Problem view;
+            view.response = problem.response.data();
+            view.nobs = problem.nobs;
+            vimor_fit::scale_weights(view, weights.data(), problem.weights);
+        }
     }
 
     problem.regressors.reserve(problem.names.size() * table.size());

@@ -15,6 +15,7 @@ struct ModelTerms {
     std::string normalize;                // carries the scale; may also be in `regressors`
     double fixed_coef = 1.0;
     bool intercept = false;
+    std::string weights;  // --weights: the column of observation weights, if any
     // Regressors computed from other columns (the bundled data's derived
     // columns), not read from the file.
     std::vector<std::string> derived;
@@ -25,6 +26,7 @@ struct Problem {
     std::string response_name;
     std::vector<std::string> names;  // K regressor names; the last is the normalized one
     std::vector<double> response;    // N values, each 0 or 1; empty when predicting
+    std::vector<double> weights;     // N weights scaled to mean 1 by the core; empty: unweighted
     std::vector<double> regressors;  // N * K, column-major
     std::int32_t nobs = 0;
     std::int32_t nreg = 0;

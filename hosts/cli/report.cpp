@@ -61,14 +61,16 @@ std::string header(const char *command, const Problem &problem, double quantile)
                        quantile);
 }
 
-std::string accuracy_text(const Problem &problem, std::int64_t correct) {
-    return fmt::format("{:.4f} ({} of {} correct)", static_cast<double>(correct) / problem.nobs,
-                       correct, problem.nobs);
+std::string accuracy_text(const Problem &problem, double correct) {
+    if (!problem.weights.empty()) {
+        return fmt::format("{:.4f} (weighted share correct)", correct / problem.nobs);
+    }
+    return fmt::format("{:.4f} ({} of {} correct)", correct / problem.nobs, correct, problem.nobs);
 }
 
 void add_fit_measures(JsonObject &o, const Problem &problem, const Evaluation &at) {
     o.add("objective", fmt::format("{}", at.objective));
-    o.add("accuracy", fmt::format("{}", static_cast<double>(at.correct) / problem.nobs));
+    o.add("accuracy", fmt::format("{}", at.correct / problem.nobs));
     o.add("correct", fmt::format("{}", at.correct));
 }
 
@@ -98,6 +100,10 @@ std::string model_json(const FitReport &r) {
     m.add("normalize_hex", json_string(hex_bytes(t.normalize)));
     m.add("fixed_coef", fmt::format("{}", t.fixed_coef));
     m.add("intercept", t.intercept ? "true" : "false");
+    if (!t.weights.empty()) {
+        m.add("weights", json_string(t.weights));
+        m.add("weights_hex", json_string(hex_bytes(t.weights)));
+    }
     m.add("quantile", fmt::format("{}", r.fit.settings().quantile));
     m.add("maximize", r.fit.settings().maximize ? "true" : "false");
     if (!t.derived.empty()) {

@@ -15,7 +15,7 @@
 struct Evaluation {
     std::vector<double> coef;  // K - 1 free coefficients
     double objective = 0;
-    std::int64_t correct = 0;
+    double correct = 0;  // weighted: the total weight
 };
 
 // A JSON object written in the order its members are added; values are

@@ -40,10 +40,12 @@ std::string read_text(const std::string &path) {
     if (S_ISDIR(st.st_mode)) refuse(path, "is a folder, not a saved model");
     std::ifstream file(path, std::ios::binary);
     if (!file) throw UsageError("--model: " + printable(path) + ": cannot open");
-    std::string text(kMaxSavedModelBytes + 1, '\0');
-    file.read(text.data(), static_cast<std::streamsize>(text.size()));
+    std::string text;
+    char block[1 << 16];
+    while (text.size() <= kMaxSavedModelBytes && file.read(block, sizeof block).gcount() > 0) {
+        text.append(block, static_cast<std::size_t>(file.gcount()));
+    }
     if (file.bad()) refuse(path, "cannot read");
-    text.resize(static_cast<std::size_t>(file.gcount()));
     if (text.size() > kMaxSavedModelBytes) {
         refuse(path, "larger than " + std::to_string(kMaxSavedModelBytes >> 20) +
                          " MiB, the most a saved model may be");
@@ -121,6 +123,10 @@ SavedModel read_saved_model(const std::string &path) {
         }
         t.normalize = exact_name(member(model, "normalize", path, &json::is_string, "string"),
                                  optional(model, "normalize_hex"), path);
+        if (const json *weights = optional(model, "weights")) {
+            t.weights = exact_name(*weights, optional(model, "weights_hex"), path);
+            if (t.weights.empty()) refuse(path, "\"weights\" names no column");
+        }
         t.fixed_coef = member(model, "fixed_coef", path, &json::is_number, "number").get<double>();
         t.intercept = member(model, "intercept", path, &json::is_boolean, "flag").get<bool>();
         saved.quantile = member(model, "quantile", path, &json::is_number, "number").get<double>();

@@ -90,10 +90,11 @@ class Fit:
     freed together. The data are borrowed, so they are held here."""
     problem = fit = None
 
-    def __init__(self, library, response, regressors, nobs, names, fixed_coef, given=None,
-                 spelling=None):
+    def __init__(self, library, response, regressors, nobs, names, fixed_coef, weights=None,
+                 given=None, spelling=None):
         self.lib, self.spelling = library, spelling
         self.response = _data.aligned(response, "C")
+        self.weights = None if weights is None else _data.aligned(weights, "C")
         self.regressors = _data.aligned(regressors, "F")
         self.nobs, self.names, self.fixed_coef = nobs, list(names), fixed_coef
         if nobs * max(len(names), 1) > INT32_MAX:
@@ -103,6 +104,8 @@ class Fit:
         self._call("vimor_problem_new", _data.pointer(self.response),
                    _data.pointer(self.regressors), nobs, len(names), fixed_coef, texts,
                    ctypes.byref(self.problem))
+        if self.weights is not None:
+            self._call("vimor_problem_set_weights", self.problem, _data.pointer(self.weights))
         if given is None:
             return
         self._call("vimor_fit_new", self.problem, library.objective_fn, library.search_fn,
@@ -232,7 +235,7 @@ def run_on(executor, fit, given):
     """The fit's units as tasks of `executor`, then both finishing steps; the
     restart records. A Dask executor gets the data once, scattered to every
     worker, and each task a reference to them."""
-    shared = (fit.response, fit.regressors, fit.nobs, fit.names, fit.fixed_coef)
+    shared = (fit.response, fit.regressors, fit.nobs, fit.names, fit.fixed_coef, fit.weights)
     client = getattr(executor, "_client", None)
     if client is not None and type(executor).__module__.startswith("distributed"):
         # A list of one: scattering a tuple itself would send its items apart.
@@ -257,8 +260,8 @@ def _problem(library, y, X, fixed_coef, given=None, spelling=None):
     names, matrix, listed = _data.regressors(X)
     fixed = library.default("fixed_coef") if fixed_coef is None else \
         _data.real(fixed_coef, "fixed_coef")
-    fit = Fit(library, _data.response(y, len(matrix)), matrix, len(matrix), names, fixed, given,
-              spelling)
+    fit = Fit(library, _data.response(y, len(matrix)), matrix, len(matrix), names, fixed, None,
+              given, spelling)
     return names, listed, fit
 
 

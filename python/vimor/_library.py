@@ -25,7 +25,8 @@ CORE_FUNCTIONS = {
                                  ctypes.POINTER(_P))),
     "vimor_problem_free": (None, (_P,)),
     "vimor_index": (_INT, (_P, _D, _D)),
-    "vimor_score": (_INT, (_P, _P, _D, _F, _D, ctypes.POINTER(ctypes.c_int64))),
+    "vimor_score": (_INT, (_P, _P, _D, _F, _D, _D)),
+    "vimor_problem_set_weights": (_INT, (_P, _D)),
     "vimor_fit_new": (_INT, (_P, _P, _P, ctypes.POINTER(_P))),
     "vimor_fit_free": (None, (_P,)),
     "vimor_fit_set": (_INT, (_P, _S, _D, _I32)),
@@ -51,7 +52,7 @@ CORE_FUNCTIONS = {
 ERROR, CANCELLED = 1, 2
 
 # The core's neutral argument names where Python spells them otherwise.
-SPELLING = {"x": "X", "names": "X", "threads": "n_jobs"}
+SPELLING = {"x": "X", "names": "X", "threads": "n_jobs", "weights": "sample_weight"}
 
 # The core, like the hosts, is built for Linux alone.
 FILE_NAME, CORE_FILE_NAME = "libvimor.so", "libvimor_fit.so"

@@ -98,9 +98,11 @@ class MaxScore(ClassifierMixin, BaseEstimator):
                              f"got {n_jobs}")
         return threads
 
-    def fit(self, X, y):
+    def fit(self, X, y, sample_weight=None):
         """Estimate the coefficients. X: what vimor.anneal reads (a 2-D array, a
-        DataFrame, a mapping of columns, rows); y: two labels. Returns self."""
+        DataFrame, a mapping of columns, rows); y: two labels; sample_weight:
+        a finite, non-negative weight per row (None: every row 1), with which
+        the objective and the accuracy are weighted. Returns self."""
         began = time.perf_counter()
         normalize = self.normalize
         if normalize is not None and (isinstance(normalize, bool)
@@ -139,10 +141,17 @@ class MaxScore(ClassifierMixin, BaseEstimator):
         order = [j for j in range(nreg) if j != last] + [last]
         design = ([INTERCEPT] if intercept else []) + [names[j] for j in order]
         response = _response(y, classes[1])
+        weights = None
+        if sample_weight is not None:
+            weights = _data.numbers_of(_data.labels(sample_weight, "sample_weight"),
+                                       "sample_weight", 1)
+            if len(weights) != nobs:
+                raise ValueError(f"sample_weight: has {len(weights)} values but X has {nobs} rows")
+            weights = numpy.ascontiguousarray(weights)
         given = _core.settings({k: getattr(self, k) for k in SETTINGS}, design[:-1])
         given["threads"] = threads
         fit = _core.Fit(library, response, _design_matrix(X, order, intercept), nobs, design,
-                        fixed, given)
+                        fixed, weights, given)
         try:
             if self.executor is None:
                 fit.run()

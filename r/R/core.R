@@ -72,9 +72,10 @@ fixed_value <- function(fixed_coef) {
   as.double(fixed_coef)
 }
 
-# Fits y on the double matrix x (the normalized column last) in the core.
-core_fit <- function(y, x, fixed, settings, spelling) {
-  checked(.Call(C_vimor_r_fit, y, x, fixed, colnames(x), settings), spelling)
+# Fits y on the double matrix x (the normalized column last) in the core,
+# each row weighted by `weights` (NULL: unweighted).
+core_fit <- function(y, x, fixed, settings, spelling, weights = NULL) {
+  checked(.Call(C_vimor_r_fit, y, x, fixed, colnames(x), settings, weights), spelling)
 }
 
 # The shared defaults, from the core, and their kinds in R.

@@ -9,7 +9,7 @@ setting_names <- c("quantile", "maximize", "box_scale", "lower", "upper", "start
                    "subsamples", "subsample_size", "subsample_restarts", "level")
 
 maxscore <- function(formula, data, quantile = NULL, normalize, fixed_coef = NULL,
-                     subset, na.action, restarts = NULL, seed = NULL, seed2 = NULL,
+                     subset, weights, na.action, restarts = NULL, seed = NULL, seed2 = NULL,
                      cores = NULL, lower = NULL, upper = NULL, start = NULL, step = NULL,
                      step_gain = NULL, box_scale = NULL, temperature = NULL, cooling = NULL,
                      tolerance = NULL, sweeps = NULL, adjustments = NULL, history_len = NULL,
@@ -41,6 +41,17 @@ maxscore <- function(formula, data, quantile = NULL, normalize, fixed_coef = NUL
                  error = function(e) fail("formula", "its variables cannot be taken from data: ",
                                           conditionMessage(e)))
   mt <- attr(mf, "terms")
+  # Weights as glm takes them: a variable of data or an expression in it,
+  # carried through subset and na.action with the model frame.
+  if (!missing(weights)) {
+    w <- tryCatch(eval(substitute(weights), data, environment(formula)),
+                  error = function(e) fail("weights", conditionMessage(e)))
+    if (!is.numeric(w) || is.factor(w) || !is.null(dim(w)) || length(w) != nrow(mf)) {
+      fail("weights", sprintf("expected one number per row of data (%d), got %s", nrow(mf),
+                              describe(w)))
+    }
+    mf[["(weights)"]] <- as.double(w)
+  }
   if (!missing(subset)) {
     chosen <- tryCatch(eval(substitute(subset), data, parent.frame()),
                        error = function(e) fail("subset", conditionMessage(e)))
@@ -93,7 +104,8 @@ maxscore <- function(formula, data, quantile = NULL, normalize, fixed_coef = NUL
   if (k < 2L) fail("formula", "needs at least one regressor besides the normalized term (or an intercept)")
 
   spelling <- c(x = "data", y = "formula")
-  fit <- core_fit(y, design, fixed, core_settings(settings, names[-k]), spelling)
+  weights <- model.weights(mf)
+  fit <- core_fit(y, design, fixed, core_settings(settings, names[-k]), spelling, weights)
   warnings <- vapply(fit$warnings, spell, "", spelling, USE.NAMES = FALSE)
   for (w in warnings) warning(w, call. = FALSE)
 
@@ -121,7 +133,8 @@ maxscore <- function(formula, data, quantile = NULL, normalize, fixed_coef = NUL
     coefficients = setNames(c(fit$coef, fixed), names),
     objective = fit$objective,
     accuracy = fit$accuracy,
-    correct = as.integer(fit$correct),
+    correct = if (is.null(weights)) as.integer(fit$correct) else fit$correct,
+    weights = weights,
     quantile = fit$quantile,
     maximize = fit$maximize == 1,
     normalized = names[k],
@@ -249,7 +262,8 @@ first_na <- function(mf) {
 # The argument to blame for variable v of the model frame: the response is
 # the formula's, the normalized term normalize's, the rest data's.
 blame <- function(v, variables, label) {
-  if (v == variables[1]) "formula" else if (v == label) "normalize" else "data"
+  if (v == variables[1]) "formula" else if (v == label) "normalize"
+  else if (v == "(weights)") "weights" else "data"
 }
 
 describe_variable <- function(v, variables) {
@@ -265,7 +279,7 @@ check_finite <- function(vars, rows, label, name = "data") {
     if (!is.numeric(value)) next
     bad <- which(is.infinite(value))[1]
     if (is.na(bad)) next
-    fail(if (v == label) "normalize" else name,
+    fail(if (v == label) "normalize" else if (v == "(weights)") "weights" else name,
          sprintf("'%s' is %s in row %s; every value must be finite", v, format(value[bad]),
                  rows[(bad - 1L) %% NROW(value) + 1L]))
   }

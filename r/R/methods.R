@@ -48,7 +48,11 @@ print.summary.maxscore <- function(x, digits = max(3L, getOption("digits") - 3L)
   bound <- if (x$maximize) sprintf("largest possible %s", format(x$max_objective, digits = 10))
            else sprintf("smallest possible %s", format(-x$max_objective, digits = 10))
   cat(sprintf("\nobjective      %s (%s)\n", format(x$objective, digits = 10), bound))
-  cat(sprintf("accuracy       %.4f (%d of %d)\n", x$accuracy, x$correct, x$nobs))
+  if (is.null(x$weights)) {
+    cat(sprintf("accuracy       %.4f (%d of %d)\n", x$accuracy, x$correct, x$nobs))
+  } else {
+    cat(sprintf("accuracy       %.4f (weighted share correct)\n", x$accuracy))
+  }
   cat(sprintf("restarts       %d, %d reached the best objective, %d converged\n",
               nrow(r), x$reached_best, sum(r$converged)))
   cat(sprintf("best restart   %d of %d (seeds %d, %d)\n", x$best_restart, nrow(r),

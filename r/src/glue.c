@@ -130,16 +130,21 @@ static SEXP results(SEXP ptr) {
 
 /* Fits y on x: settings is a named list of doubles (text for "interval").
  * Ctrl-C stops the fit; the interrupt is then given back to R. */
-SEXP vimor_r_fit(SEXP y, SEXP x, SEXP fixed, SEXP names, SEXP settings) {
+SEXP vimor_r_fit(SEXP y, SEXP x, SEXP fixed, SEXP names, SEXP settings, SEXP weights) {
     MARK_NOT_MUTABLE(y);
     MARK_NOT_MUTABLE(x);
-    SEXP data = PROTECT(allocVector(VECSXP, 2));
+    if (!isNull(weights) && (!isReal(weights) || XLENGTH(weights) != XLENGTH(y)))
+        error("internal: bad weights");
+    MARK_NOT_MUTABLE(weights);
+    SEXP data = PROTECT(allocVector(VECSXP, 3));
     SET_VECTOR_ELT(data, 0, y);
     SET_VECTOR_ELT(data, 1, x);
+    SET_VECTOR_ELT(data, 2, weights);
     SEXP ptr = PROTECT(core_new(data));
     Core *core = R_ExternalPtrAddr(ptr);
     SEXP keys = getAttrib(settings, R_NamesSymbol);
     if (problem_new(y, x, fixed, names, core) != VIMOR_OK ||
+        (!isNull(weights) && vimor_problem_set_weights(core->problem, REAL(weights)) != VIMOR_OK) ||
         vimor_fit_new(core->problem, _fcna_, _saa_, &core->fit) != VIMOR_OK) {
         UNPROTECT(2);
         return failure(ptr);
@@ -206,7 +211,7 @@ SEXP vimor_r_score(SEXP y, SEXP x, SEXP fixed, SEXP names, SEXP coef, SEXP quant
     SEXP ptr = PROTECT(core_new(data));
     Core *core = R_ExternalPtrAddr(ptr);
     SEXP out = PROTECT(allocVector(REALSXP, 2));
-    int64_t correct = 0;
+    double correct = 0;
     if (!isReal(coef) || XLENGTH(coef) != ncols(x) - 1 || !isReal(quantile) || XLENGTH(quantile) != 1)
         error("internal: bad arguments");
     if (problem_new(y, x, fixed, names, core) != VIMOR_OK ||
@@ -214,7 +219,7 @@ SEXP vimor_r_score(SEXP y, SEXP x, SEXP fixed, SEXP names, SEXP coef, SEXP quant
             VIMOR_OK)
         out = failure(NULL);
     else
-        REAL(out)[1] = (double) correct;
+        REAL(out)[1] = correct;
     core_free(ptr);
     UNPROTECT(3);
     return out;

@@ -3,14 +3,14 @@
 #include <Rinternals.h>
 #include <R_ext/Rdynload.h>
 
-SEXP vimor_r_fit(SEXP, SEXP, SEXP, SEXP, SEXP);
+SEXP vimor_r_fit(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP vimor_r_interval(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP vimor_r_index(SEXP, SEXP, SEXP, SEXP);
 SEXP vimor_r_score(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP vimor_r_defaults(SEXP);
 
 static const R_CallMethodDef call_methods[] = {
-    {"vimor_r_fit", (DL_FUNC) &vimor_r_fit, 5},
+    {"vimor_r_fit", (DL_FUNC) &vimor_r_fit, 6},
     {"vimor_r_interval", (DL_FUNC) &vimor_r_interval, 6},
     {"vimor_r_index", (DL_FUNC) &vimor_r_index, 4},
     {"vimor_r_score", (DL_FUNC) &vimor_r_score, 6},

@@ -129,6 +129,55 @@ class StreamsAndFlags(unittest.TestCase):
 
 
 
+
+class WeightedModel(unittest.TestCase):
+    """--weights: the saved model scores with its weights column, predicts
+    without it, and a weight that is no weight is refused naming the flag."""
+
+    def setUp(self):
+        self.files = Files(self)
+        weights = [1.0, 2.0, 0.0, 0.5, 1.0, 3.0, 1.0, 0.25, 2.0, 1.0, 1.0, 0.0]
+        self.rows = [r + (w,) for r, w in zip(SEPARABLE_BUT_NOISY, weights)]
+        self.data = write_data(self.files, "d.csv", self.rows, header=("y", "a", "b", "c", "w"))
+        self.model = os.path.join(self.files.dir.name, "fit.json")
+
+    def fit(self, *more):
+        return run("fit", self.data, "--y", "y", "--x", "a,b", "--normalize", "c", "--intercept",
+                   "--restarts", "3", *more)
+
+    def test_saved_weighted_model_scores_weighted(self):
+        p = self.fit("--weights", "w", "--json", "--output", self.model)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        with open(self.model) as f:
+            fit = json.load(f)
+        self.assertEqual(fit["model"]["weights"], "w")
+        p = run("score", self.data, "--model", self.model, "--json")
+        self.assertEqual(p.returncode, 0, p.stderr)
+        scored = json.loads(p.stdout)
+        self.assertEqual((scored["objective"], scored["correct"], scored["accuracy"]),
+                         (fit["objective"], fit["correct"], fit["accuracy"]))
+        # The weighted share, derived here from the predictions.
+        p = run("predict", self.data, "--model", self.model)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        classes = [int(r["class"]) for r in csv.DictReader(io.StringIO(p.stdout))]
+        total = sum(r[4] for r in self.rows)
+        right = sum(r[4] for r, k in zip(self.rows, classes) if k == r[0])
+        self.assertAlmostEqual(fit["accuracy"], right / total, places=14)
+        self.assertIn("weighted share correct", self.fit("--weights", "w").stdout)
+
+    def test_weights_that_are_no_weights(self):
+        bad = write_data(self.files, "bad.csv", [r[:4] + (-1.0 if i == 2 else 1.0,)
+                                                 for i, r in enumerate(self.rows)],
+                         header=("y", "a", "b", "c", "w"))
+        for args, words in ((["--weights", "nope"], "has no column 'nope'"),
+                            (["--weights", "w", bad], "row 3 is -1")):
+            p = run("fit", *(args[2:] or [self.data]), "--y", "y", "--x", "a,b",
+                    "--normalize", "c", *args[:2], "--restarts", "1")
+            self.assertEqual(p.returncode, 2, p.stderr)
+            self.assertTrue(p.stderr.startswith("vimor: --weights: "), p.stderr)
+            self.assertIn(words, p.stderr)
+
+
 class OutputSafety(unittest.TestCase):
     """An output never replaces an input or another output, however the path
     is spelled, and a failed run leaves the earlier file as it stood."""

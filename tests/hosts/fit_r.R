@@ -20,6 +20,8 @@ settings <- request[intersect(names(request), c("quantile", "fixed_coef", "resta
                                            "subsample_size", "subsample_restarts"))]
 # A refusal is printed as {"error": message}; warnings are collected.
 warned <- character()
+# Weights by the name of their column, as a user writes weights = w.
+if (!is.null(request$weights)) settings$weights <- as.name(request$weights)
 fit <- tryCatch(withCallingHandlers(
   do.call(maxscore, c(list(as.formula(request$formula), data, normalize = request$normalize,
                            cores = 2), settings)),
@@ -35,7 +37,7 @@ hex <- function(x) sprintf("%a", x)
 r <- fit$restarts
 out <- list(
   names = names(coef(fit)), coefficients = hex(unname(coef(fit))),
-  objective = hex(fit$objective), correct = fit$correct,
+  objective = hex(fit$objective), correct = hex(fit$correct), accuracy = hex(fit$accuracy),
   best_restart = fit$best_restart, reached_best = fit$reached_best,
   flat = lapply(seq_len(nrow(fit$flat)), function(j) hex(fit$flat[j, ])), warnings = I(warned),
   restarts = lapply(seq_len(nrow(r)), function(i) list(

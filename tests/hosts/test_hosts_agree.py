@@ -50,9 +50,9 @@ def interval_cases():
     return cases
 
 
-def cli_interval_fit(test, path, seed, seed2, kind):
+def cli_interval_fit(test, path, seed, seed2, kind, more=()):
     """The command line's fit with subsampling intervals of an interval case."""
-    p = subprocess.run([CLI, "fit", path, "--y", "y", "--x", "x1", "--normalize", "x2",
+    p = subprocess.run([CLI, "fit", path, *more, "--y", "y", "--x", "x1", "--normalize", "x2",
                         "--intercept", "--restarts", "3", "--max-evals", "30000",
                         "--seed", str(seed), "--seed2", str(seed2),
                         "--subsamples", "25", "--subsample-size", "30",
@@ -179,7 +179,8 @@ class RAgrees(unittest.TestCase):
         self.assertEqual([float.fromhex(v) for v in r["coefficients"]],
                          [x["coefficient"] for x in cli["regressors"]])
         self.assertEqual(float.fromhex(r["objective"]), cli["objective"])
-        self.assertEqual(r["correct"], cli["correct"])
+        self.assertEqual(float.fromhex(r["correct"]), cli["correct"])
+        self.assertEqual(float.fromhex(r["accuracy"]), cli["accuracy"])
         self.assertEqual(r["best_restart"], cli["best_restart"])
         self.assertEqual(r["reached_best"], cli["reached_best"])
         self.assertEqual(len(r["restarts"]), len(cli["restarts"]))
@@ -270,6 +271,32 @@ class RAgrees(unittest.TestCase):
         self.assertEqual([[float.fromhex(v) if v != "Inf" and v != "-Inf" else None
                            for v in ends] for ends in r["flat"]],
                          [x["flat"] for x in cli["regressors"][:-1]])
+
+    def test_weighted_intervals(self):
+        # Whole, fractional, zero and unit weights (rows of weight 1 keep y
+        # itself): the same fit and intervals in the three hosts.
+        rep, seed, seed2, kind, columns, y = interval_cases()[1]
+        rng = random.Random(9)
+        weights = [rng.choice([0.0, 1.0, 1.0, 2.0, 0.25, 3.5]) for _ in y]
+        with tempfile.TemporaryDirectory() as folder:
+            path = write_csv(folder, dict(columns, w=weights), y)
+            cli = cli_interval_fit(self, path, seed, seed2, kind, ["--weights", "w"])
+            request = dict(formula="y ~ x1", normalize="x2", restarts=3, max_evals=30000,
+                           seed=seed, seed2=seed2, subsamples=25, subsample_size=30,
+                           subsample_restarts=2, level=0.9, interval=kind, weights="w")
+            r = r_fit(folder, request, dict(columns, w=weights, y=y))
+        self.assert_same_fit(cli, r)
+        self.assertEqual([[float.fromhex(v) for v in ends] for ends in r["intervals"][:2]],
+                         [x["interval"] for x in cli["regressors"][:2]])
+        model = vimor.MaxScore(normalize="x2", intercept=True, restarts=3, max_evals=30000,
+                               seed=seed, seed2=seed2, subsamples=25, subsample_size=30,
+                               subsample_restarts=2, level=0.9, interval=kind)
+        model.fit(columns, y, sample_weight=weights)
+        self.assertEqual([float(v).hex() for v in model.coef_],
+                         [float(x["coefficient"]).hex() for x in cli["regressors"]])
+        self.assertEqual(model.objective_.hex(), float(cli["objective"]).hex())
+        self.assertEqual(model.conf_int().tolist(),
+                         [x["interval"] for x in cli["regressors"][:2]])
 
     def test_warnings_and_refusals(self):
         # A normalized regressor with few values warns; a constant response is
