@@ -278,6 +278,14 @@ TEST(Certify, BoundWhenStoppedHoldsTheMaximum) {
         EXPECT_GE(c.upper_correct, vimor_fit::correctly_classified(p, truth.point.data()));
         EXPECT_LE(c.value, truth.value + 1e-12);
     }
+    // No time at all: the whole box's bound only.
+    CertifyOptions none;
+    none.seconds = 0;
+    const Certificate c = certify(kModule, p, 0.5, lo.data(), hi.data(), start.data(), none);
+    EXPECT_FALSE(c.optimal);
+    EXPECT_EQ(c.nodes, 1);
+    expect_consistent(p, 0.5, c);
+    EXPECT_GE(c.upper_bound, truth.value);
 }
 
 // Two rows right together only where the module's sum absorbs a term:
