@@ -39,6 +39,7 @@
  *   subsample_size 20..N-1 # (default floor(N^(2/3)))
  *   subsample_restarts 1..31329 # (default: restarts)
  *   level         in (0, 1)                        default 0.95
+ *   certify       seconds >= 0 for the certificate  default 0 (none)
  * A NaN entry in lower, upper, start, step or step_gain stands for that
  * coefficient's default (so a host can give some coefficients by name).
  * Text keys (vimor_fit_set_text): interval = "symmetric" | "equal-tailed".
@@ -55,6 +56,15 @@
  *              restart order),
  *              "flat_lower", "flat_upper" (K-1; -inf/+inf where the value
  *              holds to the end), "seconds"
+ *              with certify > 0: "certificate_status" (1: no point of the
+ *              box does better than the estimate; 0: time ran out),
+ *              "certificate_upper_bound" (no point of the box has a larger
+ *              objective; the objective itself when proven),
+ *              "certificate_upper_correct" (nor classifies more correctly
+ *              while beating the estimate), "certificate_nodes",
+ *              "certificate_seconds", "certificate_improved" (1: the
+ *              search missed the maximum, and the estimate is the better
+ *              point the certificate found; a warning says so)
  *   finish:    "subsample_estimates" (B x (K-1), row by row, in draw order),
  *              "interval_lower", "interval_upper" (K-1), "redrawn",
  *              "multiple_best", "limit_hit", "subsample_seconds"

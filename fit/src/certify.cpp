@@ -389,4 +389,31 @@ Certificate certify(const Module &module, const Problem &p, double quantile, con
     return c;
 }
 
+Certificate certify_estimate(const Module &module, const Problem &data, const Settings &s,
+                             const std::vector<double> &estimate) {
+    CertifyOptions o;
+    o.seconds = s.certify;
+    o.maximize = s.maximize;
+    o.module_response = data.module_y();
+    o.weights = data.weights;
+    return certify(module, data, s.quantile, s.lower.data(), s.upper.data(), estimate.data(), o);
+}
+
+bool certificate_value(const Certificate &c, const std::string &key, std::vector<double> &out) {
+    const std::pair<const char *, double> values[] = {
+        {"certificate_status", c.optimal ? 1.0 : 0.0},
+        {"certificate_upper_bound", c.upper_bound},
+        {"certificate_upper_correct", c.upper_correct},
+        {"certificate_nodes", double(c.nodes)},
+        {"certificate_seconds", c.seconds},
+        {"certificate_improved", c.improved ? 1.0 : 0.0}};
+    for (const auto &[name, value] : values) {
+        if (key == name) {
+            out.assign(1, value);
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace vimor_fit

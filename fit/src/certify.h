@@ -14,10 +14,12 @@
 #define VIMOR_FIT_CERTIFY_H
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "problem.h"
 #include "restarts.h"
+#include "settings.h"
 
 namespace vimor_fit {
 
@@ -54,6 +56,18 @@ struct Certificate {
 Certificate certify(const Module &module, const Problem &problem, double quantile,
                     const double *lower, const double *upper, const double *start,
                     const CertifyOptions &options);
+
+// A fit's certificate: over its box from its estimate, within the certify
+// setting's seconds, for the objective the module computes for its data (a
+// weighted fit's response and weights).
+Certificate certify_estimate(const Module &module, const Problem &data, const Settings &settings,
+                             const std::vector<double> &estimate);
+
+// The certificate's result keys: "certificate_status" (1 optimal, 0 bound),
+// "certificate_upper_bound", "certificate_upper_correct",
+// "certificate_nodes", "certificate_seconds", "certificate_improved" (1
+// when its point replaced the search's). False for any other key.
+bool certificate_value(const Certificate &c, const std::string &key, std::vector<double> &out);
 
 }  // namespace vimor_fit
 

@@ -68,10 +68,25 @@ void Fit::finish_restarts(std::vector<Restart> restarts) {
     objective_ = objective_at(module_, data_, settings_.quantile, coef_.data());
     if (std::isnan(objective_)) throw ArgumentError("x", kNotANumber);
     correct_ = correctly_classified(data_, coef_.data());
+    certified_ = settings_.certify > 0;
+    if (certified_) {
+        // The flat ranges, the warnings and everything after them are at the
+        // certified point when the search missed the maximum.
+        searched_objective_ = objective_;
+        certificate_ = certify_estimate(module_, data_, settings_, coef_);
+        if (certificate_.improved) {
+            coef_ = certificate_.point;
+            objective_ = certificate_.value;
+            correct_ = correctly_classified(data_, coef_.data());
+        }
+    }
     evaluations_ = 0;
     for (const Restart &r : restarts_) evaluations_ += r.evals;
     flat_ = flat_ranges(module_, data_, settings_.quantile, coef_, objective_);
     warnings_ = fit_warnings(data_, settings_, restarts_, choice_.best);
+    if (certified_ && certificate_.improved) {
+        warnings_.push_back(missed_maximum(certificate_, searched_objective_, settings_.maximize));
+    }
     seconds_ = 0;
     restarts_done_ = true;
     subsamples_done_ = false;
@@ -171,6 +186,7 @@ bool Fit::value(const std::string &key, std::vector<double> &out) const {
         }
         return true;
     }
+    if (certified_ && certificate_value(certificate_, key, out)) return true;
     if (key == "flat_lower" || key == "flat_upper") {
         out.clear();
         for (const FlatRange &f : flat_) out.push_back(key == "flat_lower" ? f.lo : f.hi);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "certify.h"
 #include "flat.h"
 #include "problem.h"
 #include "restarts.h"
@@ -63,6 +64,11 @@ class Fit {
     double objective_ = 0, seconds_ = 0, subsample_seconds_ = 0;
     double correct_ = 0;
     std::int64_t evaluations_ = 0;
+    // With the certify setting: the certificate, and the search's own
+    // value when the certificate found a better point.
+    bool certified_ = false;
+    Certificate certificate_;
+    double searched_objective_ = 0;
     std::vector<FlatRange> flat_;
     std::vector<std::string> warnings_;
 

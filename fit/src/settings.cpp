@@ -28,6 +28,7 @@ constexpr const char *kScalarKeys[] = {
     "quantile", "maximize",  "box_scale",  "temperature",    "cooling",
     "tolerance", "sweeps",   "adjustments", "history_len",   "max_evals",
     "restarts", "seed",      "seed2",      "threads",        "subsamples",
+    "certify",
     "subsample_size",        "subsample_restarts",           "level",
     "interval"};
 
@@ -274,6 +275,11 @@ Settings resolve(const Given &g, const Problem &p) {
     s.seed = whole(g, "seed", defaults::seed, 0, kSeed1Streams - 1);
     s.seed2 = whole(g, "seed2", defaults::seed2, 0, kSeed2Streams - 1);
     s.threads = whole(g, "threads", 0, 0, 256);
+    s.certify = real(g, "certify", 0.0);
+    if (!(s.certify >= 0.0 && s.certify <= 1e9)) {
+        throw ArgumentError("certify", "must be seconds from 0 (no certificate) to 1e9, got " +
+                                           shortest(s.certify));
+    }
 
     s.subsamples = whole(g, "subsamples", 0, 0, kSeed2Streams - 1);
     s.level = real(g, "level", defaults::level);
@@ -335,6 +341,7 @@ bool resolved_value(const Settings &s, const std::string &key, std::vector<doubl
         {"subsamples", double(s.subsamples)},
         {"subsample_size", double(s.subsample_size)},
         {"subsample_restarts", double(s.subsample_restarts)},
+        {"certify", s.certify},
         {"level", s.level},
         {"interval", s.symmetric ? 1.0 : 0.0}};
     for (const auto &[name, value] : scalars) {
@@ -366,6 +373,7 @@ bool default_value(const std::string &key, double &value) {
         {"seed2", double(defaults::seed2)},
         {"threads", 0.0},
         {"subsamples", 0.0},
+        {"certify", 0.0},
         {"level", defaults::level},
         {"interval", 1.0}};
     for (const auto &[name, v] : table) {

@@ -27,6 +27,7 @@ struct Settings {
     std::int32_t sweeps = 0, adjustments = 0, history_len = 0, max_evals = 0;
     std::int32_t restarts = 0, seed = 0, seed2 = 0;
     std::int32_t threads = 0;  // 0: one per core
+    double certify = 0;        // seconds for the certificate; 0: none
     // Subsampling: B = 0 means no intervals.
     std::int32_t subsamples = 0, subsample_size = 0, subsample_restarts = 0;
     double level = 0.95;

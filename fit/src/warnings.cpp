@@ -68,4 +68,11 @@ std::vector<std::string> fit_warnings(const Problem &p, const Settings &s,
     return out;
 }
 
+std::string missed_maximum(const Certificate &c, double searched, bool maximize) {
+    return std::string("the search missed the ") + (maximize ? "maximum" : "minimum") +
+           ": the certificate found the objective " + significant(c.value) + " where the best "
+           "restart reached " + significant(searched) + ", and the estimate is its point; more "
+           "{restarts} or a slower {cooling} may find such points";
+}
+
 }  // namespace vimor_fit

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "certify.h"
 #include "problem.h"
 #include "restarts.h"
 #include "settings.h"
@@ -20,6 +21,10 @@ namespace vimor_fit {
 //   estimate one point of it.
 std::vector<std::string> fit_warnings(const Problem &problem, const Settings &settings,
                                       const std::vector<Restart> &restarts, std::size_t best);
+
+// The certificate found a better point than the search (whose value was
+// `searched`); that point is the estimate.
+std::string missed_maximum(const Certificate &certificate, double searched, bool maximize);
 
 }  // namespace vimor_fit
 

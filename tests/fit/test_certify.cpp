@@ -336,3 +336,66 @@ TEST(Certify, RefusesABadBoxAndAnExtremeQuantile) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> warnings_of(const fit_test::Session &s) {
+    std::vector<std::string> out;
+    for (int32_t i = 0; i < vimor_fit_warning_count(s.fit); ++i) out.push_back(vimor_fit_warning(s.fit, i));
+    return out;
+}
+
+bool mentions(const std::vector<std::string> &warnings, const char *text) {
+    for (const std::string &w : warnings)
+        if (w.find(text) != std::string::npos) return true;
+    return false;
+}
+
+// A fit with the certify setting: a search too short to find the maximum
+// (one restart of few evaluations) is corrected to the enumerated maximum
+// over the fit's box, and says so; a long one is proven as it stands.
+TEST(CertifyFit, ReplacesAMissedMaximumAndSaysSo) {
+    fit_test::Data d = integer_problem(36, 3, 5);
+    const Problem p = view(d);
+    for (const bool crippled : {true, false}) {
+        SCOPED_TRACE(crippled);
+        fit_test::Session s(d);
+        ASSERT_EQ(s.status, VIMOR_OK);
+        s.set("restarts", {crippled ? 1.0 : 30.0});
+        if (crippled) s.set("max_evals", {5});
+        s.set("certify", {30});
+        ASSERT_EQ(vimor_fit_prepare(s.fit), VIMOR_OK) << vimor_last_error();
+        ASSERT_EQ(vimor_fit_run(s.fit, 1, nullptr, nullptr, nullptr, nullptr), VIMOR_OK) << vimor_last_error();
+        const std::vector<double> lo = s.get("lower"), hi = s.get("upper");
+        const Best truth = best_on_plane(p, 0.5, lo, hi, true);
+        EXPECT_EQ(s.get("certificate_status"), std::vector<double>{1.0});
+        EXPECT_NEAR(s.get("objective")[0], truth.value, 1e-12);
+        EXPECT_EQ(s.get("objective")[0], fcna(p, 0.5, s.get("coef")));
+        EXPECT_EQ(s.get("certificate_upper_bound"), s.get("objective"));
+        EXPECT_EQ(s.get("certificate_upper_correct"), s.get("correct"));
+        EXPECT_GE(s.get("certificate_nodes")[0], 1.0);
+        EXPECT_GE(s.get("certificate_seconds")[0], 0.0);
+        const bool improved = s.get("certificate_improved")[0] == 1.0;
+        EXPECT_EQ(mentions(warnings_of(s), "missed the maximum"), improved);
+        EXPECT_EQ(improved, crippled);
+    }
+}
+
+TEST(CertifyFit, OffByDefaultAndCheckedWhenGiven) {
+    fit_test::Data d = integer_problem(30, 3, 9);
+    fit_test::Session s(d);
+    s.set("restarts", {2});
+    ASSERT_EQ(vimor_fit_prepare(s.fit), VIMOR_OK) << vimor_last_error();
+    ASSERT_EQ(vimor_fit_run(s.fit, 1, nullptr, nullptr, nullptr, nullptr), VIMOR_OK) << vimor_last_error();
+    EXPECT_EQ(s.get("certify"), std::vector<double>{0.0});
+    EXPECT_TRUE(std::isnan(s.get("certificate_status")[0]));  // no such result
+    for (const double bad : {-1.0, double(NAN), double(INFINITY)}) {
+        fit_test::Session t(d);
+        t.set("restarts", {1});
+        t.set("certify", {bad});
+        EXPECT_EQ(vimor_fit_prepare(t.fit), VIMOR_ERROR);
+        EXPECT_STREQ(vimor_last_error_argument(), "certify");
+    }
+}
+
+}  // namespace
