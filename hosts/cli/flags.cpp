@@ -69,6 +69,7 @@ const Flag kFlags[] = {
     {"--seed", "seed", Kind::whole, &SearchFlags::seed},
     {"--seed2", "seed2", Kind::whole, &SearchFlags::seed2},
     {"--threads", "threads", Kind::whole, &SearchFlags::threads},
+    {"--certify", "certify", Kind::real, &SearchFlags::certify},
     {"--subsamples", "subsamples", Kind::whole, &SearchFlags::subsamples},
     {"--subsample-size", "subsample_size", Kind::whole, &SearchFlags::subsample_size},
     {"--subsample-restarts", "subsample_restarts", Kind::whole, &SearchFlags::subsample_restarts},
@@ -176,6 +177,13 @@ void add_search_flags(CLI::App &fit, SearchFlags &sf) {
     option("--threads", sf.threads,
            "threads for the restarts (results do not depend on it); default: cores", "N");
     fit.add_flag("--minimize", sf.minimize, "minimize the objective instead");
+    fit.add_option("--certify", sf.certify,
+                   "prove the estimate the maximum over the box by branch and bound, or bound "
+                   "how far off it is, within SECONDS (10 when given alone); a better point "
+                   "found becomes the estimate")
+        ->type_name("[SECONDS]")
+        ->expected(0, 1)
+        ->default_str("10");
     option("--subsamples", sf.subsamples,
            "subsamples for confidence intervals by subsampling; default 0: none", "B");
     option("--subsample-size", sf.subsample_size,

@@ -17,6 +17,7 @@ struct SearchFlags {
     std::string box_scale, temperature, cooling, tolerance;
     std::string sweeps, adjustments, history, max_evals;
     std::string restarts, seed, seed2, threads;
+    std::string certify;  // seconds; "10" when given without a value
     bool minimize = false;
     std::string subsamples, subsample_size, subsample_restarts, level, interval;
     std::string estimates_file;  // where to write the subsample estimates, if anywhere

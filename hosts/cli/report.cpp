@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "text.h"
 
@@ -116,6 +117,37 @@ std::string model_json(const FitReport &r) {
     return m.str(1);
 }
 
+// The certificate's line: what it proved, at what cost.
+std::string certificate_text(const FitResult &fit) {
+    const bool optimal = fit.get("certificate_status")[0] == 1.0;
+    const double upper = fit.get("certificate_upper_bound")[0];
+    std::string line =
+        optimal ? std::string("optimal: no point of the box does better")
+                : fmt::format("bound: no point of the box above {:.7g} ({:g} correct), gap {:.3g}",
+                              upper, fit.get("certificate_upper_correct")[0],
+                              std::fabs(upper - fit.objective));
+    line += fmt::format("; {} sub-boxes in {:.2f} s", fit.count("certificate_nodes"),
+                        fit.get("certificate_seconds")[0]);
+    if (fit.count("certificate_improved")) line += "; the search missed the maximum, this is the certificate's point";
+    return fmt::format("  {:<22} {}\n", "certificate", line);
+}
+
+// "bound" when time ran out: no point of the box has a larger objective than
+// upper_bound, nor classifies more than upper_correct correctly while doing
+// better than the estimate.
+std::string certificate_json(const FitResult &fit) {
+    JsonObject c;
+    c.add("status", fit.get("certificate_status")[0] == 1.0 ? "\"optimal\"" : "\"bound\"");
+    c.add("upper_bound", fmt::format("{}", fit.get("certificate_upper_bound")[0]));
+    c.add("upper_correct", fmt::format("{}", fit.get("certificate_upper_correct")[0]));
+    c.add("nodes", fmt::format("{}", fit.count("certificate_nodes")));
+    c.add("seconds", fmt::format("{}", fit.get("certificate_seconds")[0]));
+    c.add("improved", fit.count("certificate_improved") ? "true" : "false");
+    c.add("box", fmt::format("{{\"lower\": {}, \"upper\": {}}}", json_numbers(fit.settings().lower),
+                             json_numbers(fit.settings().upper)));
+    return c.str(1);
+}
+
 }  // namespace
 
 std::string JsonObject::str(int indent) const {
@@ -157,6 +189,7 @@ std::string fit_text(const FitReport &r, bool verbose) {
         out += fmt::format(", {} hit the evaluation limit", restarts.size() - converged);
     }
     out += "\n";
+    if (r.fit.settings().certify > 0) out += certificate_text(r.fit);
     for (const std::string &note : r.notes) out += "  " + note + "\n";
     if (!verbose) return out;
     out += fmt::format("  {:<22} {} in {:.2f} s ({})\n", "evaluations",
@@ -201,6 +234,7 @@ JsonObject fit_json(const FitReport &r) {
     o.add("reached_best", fmt::format("{}", r.fit.count("reached")));
     o.add("evaluations", fmt::format("{}", r.fit.count("evaluations")));
     o.add("wall_seconds", fmt::format("{}", r.fit.get("seconds")[0]));
+    if (settings.certify > 0) o.add("certificate", certificate_json(r.fit));
     o.add("module", json_string(r.module_path));
     o.add("settings",
           fmt::format("{{\"lower\": {}, \"upper\": {}, \"start\": {}, \"step\": {}, "

@@ -456,3 +456,55 @@ class BadInput(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class Certificate(unittest.TestCase):
+    """--certify: the branch and bound over the fit's box, in the table and the JSON."""
+
+    MODEL = [DATA, "--y", "participation", "--x", "age,youngkids", "--normalize", "education",
+             "--intercept"]
+
+    def test_proves_the_fit_and_reports_its_box(self):
+        result = run_json("fit", *self.MODEL, "--restarts", "20", "--certify")
+        c = result["certificate"]
+        self.assertEqual(c["status"], "optimal")
+        self.assertEqual(c["upper_bound"], result["objective"])
+        self.assertEqual(c["upper_correct"], result["correct"])
+        self.assertEqual(c["improved"], False)
+        self.assertGreaterEqual(int(c["nodes"]), 1)
+        self.assertEqual(c["box"], {"lower": result["settings"]["lower"],
+                                    "upper": result["settings"]["upper"]})
+        table = run("fit", *self.MODEL, "--restarts", "20", "--certify", "5")
+        self.assertRegex(table.stdout, r"\n  certificate +optimal: no point of the box does better; "
+                                       r"\d+ sub-boxes in [0-9.]+ s\n")
+        # Off unless asked.
+        self.assertNotIn("certificate", run_json("fit", *self.MODEL, "--restarts", "2"))
+
+    def test_a_missed_maximum_is_replaced_and_scored_by_the_module(self):
+        proven = run_json("fit", *self.MODEL, "--restarts", "20", "--certify")
+        short = run("fit", *self.MODEL, "--restarts", "1", "--max-evals", "20", "--certify",
+                    "--json")
+        self.assertEqual(short.returncode, 0, short.stderr)
+        self.assertIn("the search missed the maximum", short.stderr)
+        result = json.loads(short.stdout, parse_float=str, parse_int=str)
+        self.assertEqual(result["certificate"]["status"], "optimal")
+        self.assertEqual(result["certificate"]["improved"], True)
+        self.assertLess(float(result["restarts"][0]["objective"]), float(result["objective"]))
+        # The same maximum (classified alike, so equal to the last bits or nearly).
+        self.assertAlmostEqual(float(result["objective"]), float(proven["objective"]), delta=1e-12)
+        self.assertEqual(result["correct"], proven["correct"])
+        scored = run_json("score", *self.MODEL, "--coef", ",".join(free_coefs(result)))
+        self.assertEqual(scored["objective"], result["objective"])
+
+    def test_a_short_budget_gives_a_bound_above_the_maximum(self):
+        maximum = float(run_json("fit", *self.MODEL, "--restarts", "20", "--certify")["objective"])
+        result = run_json("fit", *self.MODEL, "--restarts", "1", "--max-evals", "20",
+                          "--certify", "0.000001")
+        c = result["certificate"]
+        self.assertEqual(c["status"], "bound")
+        self.assertGreaterEqual(float(c["upper_bound"]), maximum)
+        self.assertGreaterEqual(int(c["upper_correct"]), int(result["correct"]))
+
+    def test_bad_budgets_are_refused(self):
+        for budget in ("-1", "x", "inf"):
+            assert_refused(self, ["fit", *self.MODEL, "--certify", budget], "--certify")
