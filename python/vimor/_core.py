@@ -53,8 +53,8 @@ def _text(value, name):
     return value
 
 
-_KINDS = dict.fromkeys(("quantile", "box_scale", "temperature", "cooling", "tolerance", "level"),
-                       _data.real)
+_KINDS = dict.fromkeys(("quantile", "box_scale", "temperature", "cooling", "tolerance", "level",
+                        "certify"), _data.real)
 _KINDS.update(dict.fromkeys(("sweeps", "adjustments", "history_len", "max_evals", "restarts",
                              "seed", "seed2", "threads", "subsamples", "subsample_size",
                              "subsample_restarts"), _data.integer))

@@ -19,7 +19,7 @@ INTERCEPT = "(Intercept)"
 SETTINGS = ("quantile", "restarts", "seed", "seed2", "lower", "upper", "start", "step",
             "temperature", "cooling", "tolerance", "sweeps", "adjustments", "history_len",
             "max_evals", "step_gain", "maximize", "box_scale", "subsamples", "subsample_size",
-            "level", "subsample_restarts", "interval")
+            "level", "subsample_restarts", "interval", "certify")
 
 # scikit-learn's common checks that cannot hold for a maximum-score fit; each is
 # skipped by check_estimator with its reason (and listed in the README).
@@ -52,8 +52,12 @@ class MaxScore(ClassifierMixin, BaseEstimator):
     may be one number. subsamples=B > 0 refits B subsamples of subsample_size
     rows (default floor(N^(2/3))) with subsample_restarts restarts each, for
     subsampling intervals at `level` (interval "symmetric" or "equal-tailed")
-    by conf_int(). Parameters are checked by fit; signs that a fit may not
-    mean what it seems are issued as vimor.FitWarning.
+    by conf_int(). certify=SECONDS > 0 runs a branch and bound over the box
+    after the restarts, for at most that long: it proves that no point of the
+    box does better than the estimate, or bounds how much better one could
+    do; a better point it finds becomes the estimate (with a FitWarning that
+    the search missed the maximum). Parameters are checked by fit; signs that
+    a fit may not mean what it seems are issued as vimor.FitWarning.
 
     After fit: coef_ (in the order of names_; a Series for a DataFrame),
     names_, objective_, accuracy_, results_ (an AnnealResult per restart),
@@ -61,7 +65,9 @@ class MaxScore(ClassifierMixin, BaseEstimator):
     feature_names_in_, flat_ (the range of each free coefficient keeping the
     objective, the others held: not a confidence interval) and, with
     subsamples, subsample_estimates_, subsample_size_, n_multiple_best_,
-    n_redrawn_, n_limit_hit_. decision_function gives x . beta, predict
+    n_redrawn_, n_limit_hit_; certificate_ (None without certify, else a dict:
+    status "optimal" or "bound", upper_bound, upper_correct, nodes, seconds,
+    improved, box). decision_function gives x . beta, predict
     classes_[1] where it is >= 0, score the accuracy.
     """
 
@@ -71,7 +77,7 @@ class MaxScore(ClassifierMixin, BaseEstimator):
                  sweeps=None, adjustments=None, history_len=None, max_evals=None,
                  step_gain=None, maximize=None, box_scale=None, library=None, subsamples=0,
                  subsample_size=None, level=None, executor=None, subsample_restarts=None,
-                 interval=None):
+                 interval=None, certify=None):
         # Stored as given, as scikit-learn wants; fit checks them.
         for name, value in locals().items():
             if name != "self":
@@ -195,6 +201,16 @@ class MaxScore(ClassifierMixin, BaseEstimator):
         self.free_names_ = design[:-1]
         self._frame = frame
         self.flat_ = _pairs(zip(fit.get("flat_lower"), fit.get("flat_upper")), frame, design[:-1])
+        self.certificate_ = None
+        if fit.scalar("certify") > 0:
+            self.certificate_ = {
+                "status": "optimal" if fit.scalar("certificate_status") == 1.0 else "bound",
+                "upper_bound": fit.scalar("certificate_upper_bound"),
+                "upper_correct": fit.scalar("certificate_upper_correct"),
+                "nodes": int(fit.scalar("certificate_nodes")),
+                "seconds": fit.scalar("certificate_seconds"),
+                "improved": fit.scalar("certificate_improved") == 1.0,
+                "box": {"lower": fit.get("lower"), "upper": fit.get("upper")}}
         self.subsamples_ = count = int(fit.scalar("subsamples"))
         if count == 0:
             return
