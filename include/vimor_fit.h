@@ -39,10 +39,15 @@
  *   subsample_size 20..N-1 # (default floor(N^(2/3)))
  *   subsample_restarts 1..31329 # (default: restarts)
  *   level         in (0, 1)                        default 0.95
+ *   bootstrap     0..30081 # (0: none; not with subsamples) draws of the
+ *                 reshaped bootstrap, whose intervals replace subsampling's
+ *   bootstrap_restarts 1..31329 #                  default 10
+ *   bandwidth     > 0: c of h = c sd(x.b) N^(-1/7)  default 0.5
  *   certify       seconds >= 0 for the certificate  default 0 (none)
  * A NaN entry in lower, upper, start, step or step_gain stands for that
  * coefficient's default (so a host can give some coefficients by name).
- * Text keys (vimor_fit_set_text): interval = "symmetric" | "equal-tailed".
+ * Text keys (vimor_fit_set_text): interval = "symmetric" | "equal-tailed";
+ * hessian = "kernel" (default) | "numerical" (the bootstrap's curvature).
  *
  * Result keys (vimor_fit_size, vimor_fit_get), after the step that makes them:
  *   prepare:   every setting key above, resolved ("interval": 1 symmetric,
@@ -67,7 +72,13 @@
  *              point the certificate found; a warning says so)
  *   finish:    "subsample_estimates" (B x (K-1), row by row, in draw order),
  *              "interval_lower", "interval_upper" (K-1), "redrawn",
- *              "multiple_best", "limit_hit", "subsample_seconds"
+ *              "multiple_best", "limit_hit", "subsample_seconds"; with the
+ *              bootstrap, "subsample_estimates" holds the draws' estimates and
+ *              "edge_hits" counts draws searched again in a wider box
+ *   bootstrap (after restarts): "curvature" ((K-1)^2, row-major, after the
+ *              floor), "curvature_eigenvalues" (before it, in standard
+ *              units, largest first), "curvature_floored", "bandwidth_used"
+ *              (h; 0 for second differences), "draw_half_widths" (K-1)
  */
 #ifndef VIMOR_FIT_H
 #define VIMOR_FIT_H
@@ -198,9 +209,10 @@ VIMOR_FIT_API int vimor_fit_run_restart(const VimorFit *fit, int32_t r, double *
  * the accuracy, the flat ranges and the warnings. */
 VIMOR_FIT_API int vimor_fit_finish_restarts(VimorFit *fit, const double *records);
 
-/* A subsample record is 3 + (K-1) doubles: the fit's objective, the restarts
+/* A subsample record is 4 + (K-1) doubles: the fit's objective, the restarts
  * that reached it within the tolerance, 1 when every restart hit the
- * evaluation limit (else 0), then its best point.
+ * evaluation limit (else 0), the times a bootstrap draw's box was doubled
+ * (0 for a subsample), then its best point.
  * vimor_fit_subsample_rows: the 0-based rows (ascending, subsample_size of
  * them) of subsample s. vimor_fit_run_subsample: fits subsample s on the
  * given rows (NULL: the fit's own draw); thread-safe for different s. */
@@ -209,7 +221,12 @@ VIMOR_FIT_API int vimor_fit_subsample_rows(const VimorFit *fit, int32_t s, int32
 VIMOR_FIT_API int vimor_fit_run_subsample(const VimorFit *fit, int32_t s, const int32_t *rows,
                                           double *record);
 /* Hands the fit the records of all subsample fits (in draw order), checks
- * them and makes the intervals. Needs vimor_fit_finish_restarts first. */
+ * them and makes the intervals. Needs vimor_fit_finish_restarts first.
+ *
+ * With the bootstrap setting, the same calls run and finish its draws:
+ * vimor_fit_run_subsample(fit, b, NULL, record) runs draw b (after
+ * vimor_fit_finish_restarts: a draw needs the estimate), and its record has
+ * the layout above. */
 VIMOR_FIT_API int vimor_fit_finish_subsamples(VimorFit *fit, const double *records);
 
 /* Results: the number of values under `key`, and the values. */

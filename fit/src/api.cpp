@@ -266,7 +266,7 @@ int vimor_fit_finish_subsamples(VimorFit *fit, const double *records) {
         need(records, "the records");
         if (!fit->fit.prepared()) throw ArgumentError("", "prepare the fit before finishing it");
         const int32_t nfree = fit->fit.problem().nfree(), size = subsample_record_size(nfree);
-        std::vector<SubsampleFit> fits(fit->fit.settings().subsamples);
+        std::vector<SubsampleFit> fits(fit->fit.settings().subsamples + fit->fit.settings().bootstrap);
         for (std::size_t s = 0; s < fits.size(); ++s) {
             fits[s] = subsample_from_record(records + s * size, nfree);
         }

@@ -26,6 +26,7 @@ void Fit::prepare() {
     settings_ = resolve(given, data_);
     if (data_.weights) weigh_response(data_, settings_.quantile, module_response_);
     if (settings_.subsamples > 0) draws_ = draw_subsamples(data_, settings_, redrawn_);
+    if (bootstrap()) states_ = draw_states(settings_.bootstrap, data_.nobs, settings_.seed, settings_.seed2);
     prepared_ = true;
     restarts_done_ = subsamples_done_ = false;
 }
@@ -40,10 +41,10 @@ void Fit::run(std::int32_t threads, const Hooks &hooks) {
     const double restart_seconds = seconds_since(began);
     finish_restarts(std::move(restarts));
     seconds_ = restart_seconds;
-    if (settings_.subsamples == 0) return;
+    if (resamples() == 0) return;
     const auto sampled = std::chrono::steady_clock::now();
-    std::vector<SubsampleFit> fits(settings_.subsamples);
-    run_units(settings_.subsamples, threads, 1, hooks,
+    std::vector<SubsampleFit> fits(resamples());
+    run_units(resamples(), threads, 1, hooks,
               [&](std::int32_t s) { fits[s] = run_subsample(s, nullptr); });
     finish_subsamples(std::move(fits));
     subsample_seconds_ = seconds_since(sampled);
@@ -87,12 +88,27 @@ void Fit::finish_restarts(std::vector<Restart> restarts) {
     if (certified_ && certificate_.improved) {
         warnings_.push_back(missed_maximum(certificate_, searched_objective_, settings_.maximize));
     }
+    if (bootstrap()) {
+        curvature_ = settings_.kernel_hessian
+                         ? kernel_curvature(data_, settings_.quantile, coef_, settings_.bandwidth)
+                         : numerical_curvature(module_, data_, settings_.quantile, coef_);
+        half_ = draw_half_widths(data_, settings_.quantile, coef_, curvature_);
+        if (curvature_.floored) {
+            warnings_.push_back("the estimated curvature V is not positive definite (smallest "
+                                "eigenvalue " + significant(curvature_.raw_values.back()) +
+                                "); its eigenvalues were raised to " + significant(curvature_.values.back()) +
+                                ", a share of the largest: the bootstrap intervals lean on that floor");
+        }
+    }
     seconds_ = 0;
     restarts_done_ = true;
     subsamples_done_ = false;
 }
 
 const std::vector<std::int32_t> &Fit::subsample_rows(std::int32_t s) const {
+    if (bootstrap()) {
+        throw ArgumentError("bootstrap", "bootstrap draws are made of counts, not rows");
+    }
     if (s < 0 || s >= static_cast<std::int32_t>(draws_.size())) {
         throw ArgumentError("subsamples", "there is no subsample " + std::to_string(s));
     }
@@ -101,6 +117,13 @@ const std::vector<std::int32_t> &Fit::subsample_rows(std::int32_t s) const {
 
 SubsampleFit Fit::run_subsample(std::int32_t s, const std::int32_t *rows) const {
     if (!prepared_) throw ArgumentError("", "prepare the fit before running it");
+    if (bootstrap()) {
+        if (!restarts_done_) throw ArgumentError("", "finish the restarts before the bootstrap draws");
+        if (s < 0 || s >= settings_.bootstrap) {
+            throw ArgumentError("bootstrap", "there is no draw " + std::to_string(s));
+        }
+        return bootstrap_draw(module_, data_, settings_, curvature_, coef_, half_, states_[s], s);
+    }
     if (!rows) rows = subsample_rows(s).data();
     if (s < 0 || s >= kSeed2Streams) {
         throw ArgumentError("subsamples", "there is no subsample " + std::to_string(s));
@@ -116,10 +139,11 @@ SubsampleFit Fit::run_subsample(std::int32_t s, const std::int32_t *rows) const 
 
 void Fit::finish_subsamples(std::vector<SubsampleFit> fits) {
     if (!restarts_done_) throw ArgumentError("", "finish the restarts before the subsamples");
-    if (static_cast<std::int32_t>(fits.size()) != settings_.subsamples || fits.empty()) {
-        throw ArgumentError("subsamples", "expected " + std::to_string(settings_.subsamples) +
-                                              " subsample fits, got " +
-                                              std::to_string(fits.size()));
+    const char *key = bootstrap() ? "bootstrap" : "subsamples";
+    if (static_cast<std::int32_t>(fits.size()) != resamples() || fits.empty()) {
+        throw ArgumentError(key, "expected " + std::to_string(resamples()) + " " +
+                                     (bootstrap() ? "draws" : "subsample fits") + ", got " +
+                                     std::to_string(fits.size()));
     }
     for (std::size_t s = 0; s < fits.size(); ++s) {
         if (std::isnan(fits[s].value)) {
@@ -142,17 +166,26 @@ void Fit::finish_subsamples(std::vector<SubsampleFit> fits) {
 void Fit::interval(std::int32_t j, double level, bool symmetric, double &lower,
                    double &upper) const {
     if (subsamples_.empty()) {
-        throw ArgumentError("subsamples", "the fit has no subsample fits: fit with {subsamples} above 0");
+        throw ArgumentError("subsamples", "the fit has no subsample fits or bootstrap draws: fit "
+                                          "with {subsamples} or {bootstrap} above 0");
     }
     if (j < 0 || j >= data_.nfree()) {
         throw ArgumentError("coef", "there is no free coefficient " + std::to_string(j));
     }
     if (!(level > 0.0 && level < 1.0)) throw ArgumentError("level", shortest(level) + " is outside (0, 1)");
-    check_enough_subsamples(static_cast<std::int32_t>(subsamples_.size()), level, symmetric, "level");
+    const std::int32_t count = static_cast<std::int32_t>(subsamples_.size());
+    if (bootstrap()) {
+        check_enough_subsamples(count, level, symmetric, "level", "bootstrap", "draw");
+    } else {
+        check_enough_subsamples(count, level, symmetric, "level");
+    }
     std::vector<double> draws(subsamples_.size());
     for (std::size_t s = 0; s < subsamples_.size(); ++s) draws[s] = subsamples_[s].coef[j];
-    vimor_fit::interval(coef_[j], draws, data_.nobs, settings_.subsample_size, level,
-                        symmetric, lower, upper);
+    // A draw is of N rows, so D = N^(1/3) (draw - estimate) and the interval
+    // is the subsampling one with b = N.
+    vimor_fit::interval(coef_[j], draws, data_.nobs,
+                        bootstrap() ? data_.nobs : settings_.subsample_size, level, symmetric,
+                        lower, upper);
 }
 
 bool Fit::value(const std::string &key, std::vector<double> &out) const {
@@ -186,6 +219,11 @@ bool Fit::value(const std::string &key, std::vector<double> &out) const {
         }
         return true;
     }
+    if (bootstrap() && key == "curvature") return out = curvature_.matrix, true;
+    if (bootstrap() && key == "curvature_eigenvalues") return out = curvature_.raw_values, true;
+    if (bootstrap() && key == "curvature_floored") return out.assign(1, curvature_.floored), true;
+    if (bootstrap() && key == "bandwidth_used") return out.assign(1, curvature_.bandwidth), true;
+    if (bootstrap() && key == "draw_half_widths") return out = half_, true;
     if (certified_ && certificate_value(certificate_, key, out)) return true;
     if (key == "flat_lower" || key == "flat_upper") {
         out.clear();
@@ -200,6 +238,11 @@ bool Fit::value(const std::string &key, std::vector<double> &out) const {
         out.clear();
         for (const SubsampleFit &f : subsamples_) out.insert(out.end(), f.coef.begin(), f.coef.end());
         return true;
+    }
+    if (key == "edge_hits") {
+        std::int32_t count = 0;
+        for (const SubsampleFit &f : subsamples_) count += f.widened > 0;
+        return out.assign(1, count), true;
     }
     if (key == "multiple_best" || key == "limit_hit") {
         std::int32_t count = 0;

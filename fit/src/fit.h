@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bootstrap.h"
 #include "certify.h"
 #include "flat.h"
 #include "problem.h"
@@ -73,6 +74,13 @@ class Fit {
     std::vector<std::string> warnings_;
 
     std::vector<std::vector<std::int32_t>> draws_;
+    // The bootstrap: each draw's generator state, V at the estimate and the
+    // draws' box.
+    std::vector<std::int64_t> states_;
+    Curvature curvature_;
+    std::vector<double> half_;
+    std::int32_t resamples() const { return settings_.subsamples + settings_.bootstrap; }
+    bool bootstrap() const { return settings_.bootstrap > 0; }
     std::int32_t redrawn_ = 0;
     std::vector<SubsampleFit> subsamples_;
     std::vector<double> lower_, upper_;

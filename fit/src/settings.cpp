@@ -30,7 +30,7 @@ constexpr const char *kScalarKeys[] = {
     "restarts", "seed",      "seed2",      "threads",        "subsamples",
     "certify",
     "subsample_size",        "subsample_restarts",           "level",
-    "interval"};
+    "interval",  "bootstrap", "bootstrap_restarts", "bandwidth", "hessian"};
 
 bool is_vector_key(const std::string &key) {
     for (const VectorKey &v : kVectorKeys) {
@@ -158,7 +158,7 @@ std::vector<double> per_coefficient(const Given &g, const char *key, const Probl
 
 void Given::set(const std::string &key, const std::vector<double> &values) {
     const bool vector = is_vector_key(key);
-    if (!vector && (!is_scalar_key(key) || key == "interval")) {
+    if (!vector && (!is_scalar_key(key) || key == "interval" || key == "hessian")) {
         throw ArgumentError("", "there is no setting " + quote(key));
     }
     if (values.empty() || (!vector && values.size() != 1)) {
@@ -169,6 +169,13 @@ void Given::set(const std::string &key, const std::vector<double> &values) {
 }
 
 void Given::set_text(const std::string &key, const std::string &value) {
+    if (key == "hessian") {
+        if (value != "kernel" && value != "numerical") {
+            throw ArgumentError(key, quote(value) + " is neither kernel nor numerical");
+        }
+        values_[key] = {value == "kernel" ? 1.0 : 0.0};
+        return;
+    }
     if (key != "interval") throw ArgumentError("", "there is no text setting " + quote(key));
     if (value == "symmetric") {
         values_[key] = {1.0};
@@ -310,6 +317,26 @@ Settings resolve(const Given &g, const Problem &p) {
     }
     s.subsample_restarts = whole(g, "subsample_restarts", s.restarts, 1, kSeed1Streams);
     if (s.subsamples > 0) check_enough_subsamples(s.subsamples, s.level, s.symmetric, "subsamples");
+
+    s.bootstrap = whole(g, "bootstrap", 0, 0, kSeed2Streams - 1);
+    s.bootstrap_restarts = whole(g, "bootstrap_restarts", kBootstrapRestarts, 1, kSeed1Streams);
+    s.bandwidth = real(g, "bandwidth", 0.5);
+    if (!(s.bandwidth > 0.0 && std::isfinite(s.bandwidth))) {
+        throw ArgumentError("bandwidth", "must be a positive number");
+    }
+    s.kernel_hessian = !g.has("hessian") || g["hessian"][0] == 1.0;
+    if (s.bootstrap > 0) {
+        if (s.subsamples > 0) {
+            throw ArgumentError("bootstrap", "give {subsamples} or {bootstrap}, not both: each "
+                                             "makes the fit's intervals");
+        }
+        if (!s.maximize) {
+            throw ArgumentError("bootstrap", "the reshaped bootstrap reshapes a maximum; it "
+                                             "needs the objective maximized");
+        }
+        check_enough_subsamples(s.bootstrap, s.level, s.symmetric, "bootstrap", "bootstrap",
+                                "draw");
+    }
     return s;
 }
 
@@ -343,7 +370,11 @@ bool resolved_value(const Settings &s, const std::string &key, std::vector<doubl
         {"subsample_restarts", double(s.subsample_restarts)},
         {"certify", s.certify},
         {"level", s.level},
-        {"interval", s.symmetric ? 1.0 : 0.0}};
+        {"interval", s.symmetric ? 1.0 : 0.0},
+        {"bootstrap", double(s.bootstrap)},
+        {"bootstrap_restarts", double(s.bootstrap_restarts)},
+        {"bandwidth", s.bandwidth},
+        {"hessian", s.kernel_hessian ? 1.0 : 0.0}};
     for (const auto &[name, value] : scalars) {
         if (key == name) {
             out.assign(1, value);
@@ -375,7 +406,11 @@ bool default_value(const std::string &key, double &value) {
         {"subsamples", 0.0},
         {"certify", 0.0},
         {"level", defaults::level},
-        {"interval", 1.0}};
+        {"interval", 1.0},
+        {"bootstrap", 0.0},
+        {"bootstrap_restarts", double(kBootstrapRestarts)},
+        {"bandwidth", 0.5},
+        {"hessian", 1.0}};
     for (const auto &[name, v] : table) {
         if (key == name) {
             value = v;

@@ -32,7 +32,14 @@ struct Settings {
     std::int32_t subsamples = 0, subsample_size = 0, subsample_restarts = 0;
     double level = 0.95;
     bool symmetric = true;
+    // The reshaped bootstrap: B = 0 means none.
+    std::int32_t bootstrap = 0, bootstrap_restarts = 0;
+    double bandwidth = 0.5;     // c of h = c sd(x.b) N^(-1/7)
+    bool kernel_hessian = true;  // else second differences of the objective
 };
+
+// Restarts of each bootstrap draw when not given.
+constexpr std::int32_t kBootstrapRestarts = 10;
 
 // What the host gave, by key: each value checked alone when given.
 class Given {

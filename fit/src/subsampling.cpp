@@ -26,6 +26,12 @@ bool constant_on(const double *x, const std::vector<std::int32_t> &rows) {
 Minstd::Minstd(std::int32_t seed, std::int32_t seed2)
     : state_(1 + std::int64_t(seed) + std::int64_t(kSeed1Streams) * seed2) {}
 
+Minstd Minstd::at(std::int64_t state) {
+    Minstd g(0, 0);
+    g.state_ = state;
+    return g;
+}
+
 std::int64_t Minstd::next() {
     state_ = kMultiplier * state_ % kModulus;
     return state_;
@@ -97,7 +103,8 @@ SubsampleFit fit_subsample(const Module &module, const Problem &p, const Setting
 }
 
 std::vector<double> to_record(const SubsampleFit &f) {
-    std::vector<double> v = {f.value, double(f.reached), f.limit_hit ? 1.0 : 0.0};
+    std::vector<double> v = {f.value, double(f.reached), f.limit_hit ? 1.0 : 0.0,
+                             double(f.widened)};
     v.insert(v.end(), f.coef.begin(), f.coef.end());
     return v;
 }
@@ -107,7 +114,8 @@ SubsampleFit subsample_from_record(const double *v, std::int32_t nfree) {
     f.value = v[0];
     f.reached = static_cast<std::int32_t>(v[1]);
     f.limit_hit = v[2] != 0.0;
-    f.coef.assign(v + 3, v + 3 + nfree);
+    f.widened = static_cast<std::int32_t>(v[3]);
+    f.coef.assign(v + 4, v + 4 + nfree);
     return f;
 }
 
@@ -128,21 +136,21 @@ std::int32_t fewest_subsamples(double level, bool symmetric) {
 }
 
 void check_enough_subsamples(std::int32_t count, double level, bool symmetric,
-                             const char *argument) {
+                             const char *argument, const char *key, const char *noun) {
     const std::int32_t fewest = fewest_subsamples(level, symmetric);
     if (fewest > 0 && count >= fewest) return;
     const std::string kind = symmetric ? "a symmetric " : "an equal-tailed ";
     const std::string what = kind + significant(100.0 * level, 10) + "% interval";
     if (fewest == 0) {
-        throw ArgumentError(argument, "no number of subsamples can give " + what +
+        throw ArgumentError(argument, std::string("no number of ") + noun + "s can give " + what +
                                           ": the level is too close to 1");
     }
     throw ArgumentError(argument,
-                        std::to_string(count) + " subsample" + (count == 1 ? "" : "s") +
+                        std::to_string(count) + " " + noun + (count == 1 ? "" : "s") +
                             " cannot give " + what + ", which needs at least " +
                             std::to_string(fewest) +
                             ": with fewer, an end is the most extreme estimate, the same at any "
-                            "higher level; raise {subsamples} or lower {level}");
+                            "higher level; raise {" + key + "} or lower {level}");
 }
 
 void interval(double estimate, const std::vector<double> &draws, std::int32_t nobs,

@@ -22,6 +22,9 @@ class Minstd {
     std::int64_t next();
     // Uniform on 0..n-1 (n >= 1), by rejection so that no value is favoured.
     std::int64_t below(std::int64_t n);
+    // The generator as it stood at `state` (a value of state()).
+    static Minstd at(std::int64_t state);
+    std::int64_t state() const { return state_; }
 
    private:
     std::int64_t state_;
@@ -40,6 +43,7 @@ struct SubsampleFit {
     std::int32_t reached = 0;  // restarts within the tolerance of the best
     bool limit_hit = false;    // every restart hit the evaluation limit
     std::vector<double> coef;  // K - 1
+    std::int32_t widened = 0;  // bootstrap draws: times the box was doubled
 };
 
 // Fits subsample s on `rows`: restart r runs from seeds (seed + r,
@@ -49,7 +53,7 @@ SubsampleFit fit_subsample(const Module &module, const Problem &problem, const S
 
 std::vector<double> to_record(const SubsampleFit &f);
 SubsampleFit subsample_from_record(const double *record, std::int32_t nfree);
-inline std::int32_t subsample_record_size(std::int32_t nfree) { return 3 + nfree; }
+inline std::int32_t subsample_record_size(std::int32_t nfree) { return 4 + nfree; }
 
 // Order statistic k (1-based) of B values used as the quantile at p:
 // k = ceil(p * B - 1e-9), clamped to 1..B.
@@ -61,9 +65,11 @@ std::int32_t quantile_rank(double p, std::int32_t count);
 // 30082 is enough.
 std::int32_t fewest_subsamples(double level, bool symmetric);
 
-// Refuses, blaming `argument`, B subsample estimates too few for `level`.
+// Refuses, blaming `argument`, B estimates too few for `level` (of B
+// subsamples, or of B draws of the bootstrap: key "bootstrap", noun "draw").
 void check_enough_subsamples(std::int32_t count, double level, bool symmetric,
-                             const char *argument);
+                             const char *argument, const char *key = "subsamples",
+                             const char *noun = "subsample");
 
 // Below this many subsamples a fit warns that its intervals are rough.
 constexpr std::int32_t kFewSubsamples = 50;

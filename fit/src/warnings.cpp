@@ -37,6 +37,12 @@ std::vector<std::string> fit_warnings(const Problem &p, const Settings &s,
                       " subsamples are rough: each end is one order statistic of few estimates; "
                       "use {subsamples} " + std::to_string(kFewSubsamples) + " or more (200 is usual)");
     }
+    if (s.bootstrap > 0 && s.bootstrap < kFewSubsamples) {
+        out.push_back("intervals from " + std::to_string(s.bootstrap) +
+                      " bootstrap draws are rough: each end is one order statistic of few "
+                      "estimates; use {bootstrap} " + std::to_string(kFewSubsamples) +
+                      " or more (999 is usual)");
+    }
 
     std::set<double> distinct;
     const double *scale = p.column(p.nreg - 1);

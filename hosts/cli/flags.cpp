@@ -74,6 +74,9 @@ const Flag kFlags[] = {
     {"--subsample-size", "subsample_size", Kind::whole, &SearchFlags::subsample_size},
     {"--subsample-restarts", "subsample_restarts", Kind::whole, &SearchFlags::subsample_restarts},
     {"--level", "level", Kind::real, &SearchFlags::level},
+    {"--bootstrap", "bootstrap", Kind::whole, &SearchFlags::bootstrap},
+    {"--bootstrap-restarts", "bootstrap_restarts", Kind::whole, &SearchFlags::bootstrap_restarts},
+    {"--bandwidth", "bandwidth", Kind::real, &SearchFlags::bandwidth},
 };
 
 }  // namespace
@@ -94,6 +97,7 @@ vimor_fit::Given given_settings(const SearchFlags &f, const std::string &quantil
     }
     if (f.minimize) given.set("maximize", {0.0});
     if (!f.interval.empty()) given.set_text("interval", f.interval);
+    if (!f.hessian.empty()) given.set_text("hessian", f.hessian);
     return given;
 }
 
@@ -192,6 +196,21 @@ void add_search_flags(CLI::App &fit, SearchFlags &sf) {
            "b");
     option("--subsample-restarts", sf.subsample_restarts,
            "restarts of each subsample fit; default as --restarts", "N");
+    option("--bootstrap", sf.bootstrap,
+           "draws of the reshaped bootstrap for confidence intervals (instead of "
+           "--subsamples); default 0: none",
+           "B");
+    option("--bootstrap-restarts", sf.bootstrap_restarts,
+           fmt::format("restarts of each bootstrap draw's search; default {}",
+                       vimor_fit::kBootstrapRestarts),
+           "N");
+    option("--bandwidth", sf.bandwidth,
+           "c of the kernel bandwidth h = c sd(x.b) N^(-1/7) of the bootstrap's curvature; "
+           "default 0.5",
+           "C");
+    option("--hessian", sf.hessian,
+           "the bootstrap's curvature: kernel (default) or numerical (second differences)",
+           "KIND");
     option("--level", sf.level, "confidence level, in (0, 1); default 0.95", "L");
     option("--interval", sf.interval, "symmetric (default) or equal-tailed", "KIND");
     option("--subsample-estimates", sf.estimates_file,

@@ -20,6 +20,7 @@ struct SearchFlags {
     std::string certify;  // seconds; "10" when given without a value
     bool minimize = false;
     std::string subsamples, subsample_size, subsample_restarts, level, interval;
+    std::string bootstrap, bootstrap_restarts, bandwidth, hessian;
     std::string estimates_file;  // where to write the subsample estimates, if anywhere
 };
 

@@ -184,7 +184,7 @@ int fit(const CommonFlags &f, const SearchFlags &sf) {
     check_settings(problem, given);  // before any work, even loading the module
     const Module module = load_module(f.library);
     const std::unique_ptr<FitResult> result = run_fit(module, problem, given);
-    const bool intervals = result->settings().subsamples > 0;
+    const bool intervals = result->settings().subsamples > 0 || result->settings().bootstrap > 0;
     if (intervals && !sf.estimates_file.empty()) write_estimates(sf.estimates_file, problem, *result);
     FitReport report{problem, terms, *result, module.path, {}};
     add_uncertainty(report);

@@ -24,7 +24,7 @@ TableColumn column(std::string title, std::vector<std::string> cells) {
 void add_uncertainty(FitReport &report) {
     const FitResult &fit = report.fit;
     const Settings &s = fit.settings();
-    const bool intervals = s.subsamples > 0;
+    const bool intervals = s.subsamples > 0 || s.bootstrap > 0;
     const std::vector<double> flat_lo = fit.get("flat_lower"), flat_hi = fit.get("flat_upper");
     const std::vector<double> lower = intervals ? fit.get("interval_lower") : std::vector<double>();
     const std::vector<double> upper = intervals ? fit.get("interval_upper") : std::vector<double>();
@@ -48,6 +48,17 @@ void add_uncertainty(FitReport &report) {
     if (intervals) {
         report.columns.push_back(
             column(fmt::format("{:g}% interval", 100 * s.level), interval_cells));
+    }
+    if (s.bootstrap > 0) {
+        report.notes.push_back(fmt::format(
+            "{:<22} reshaped bootstrap, {} {:g}%, {} draws, {} restarts each; curvature by {}{}; "
+            "{} draws searched again in a wider box; {:.2f} s",
+            "intervals", s.symmetric ? "symmetric" : "equal-tailed", 100 * s.level, s.bootstrap,
+            s.bootstrap_restarts, s.kernel_hessian ? "kernel, h = " : "second differences",
+            s.kernel_hessian ? fmt::format("{:.4g}", fit.get("bandwidth_used")[0]) : "",
+            fit.count("edge_hits"), fit.get("subsample_seconds")[0]));
+    }
+    if (s.subsamples > 0) {
         report.notes.push_back(fmt::format(
             "{:<22} subsampling, {} {:g}%, {} subsamples of {} observations, {} restarts each; "
             "{} of {} fits reached their best value more than once; {} draws redrawn "
@@ -67,6 +78,23 @@ void add_uncertainty(FitReport &report) {
 std::string inference_json(const FitResult &fit) {
     const Settings &s = fit.settings();
     JsonObject o;
+    if (s.bootstrap > 0) {
+        o.add("method", "\"reshaped bootstrap\"");
+        o.add("interval", s.symmetric ? "\"symmetric\"" : "\"equal-tailed\"");
+        o.add("level", fmt::format("{}", s.level));
+        o.add("draws", fmt::format("{}", s.bootstrap));
+        o.add("restarts_per_draw", fmt::format("{}", s.bootstrap_restarts));
+        o.add("hessian", s.kernel_hessian ? "\"kernel\"" : "\"numerical\"");
+        o.add("bandwidth_c", fmt::format("{}", s.bandwidth));
+        o.add("h", s.kernel_hessian ? fmt::format("{}", fit.get("bandwidth_used")[0]) : "null");
+        o.add("curvature_eigenvalues", json_numbers(fit.get("curvature_eigenvalues")));
+        o.add("curvature_floored", fit.count("curvature_floored") ? "true" : "false");
+        o.add("box_half_widths", json_numbers(fit.get("draw_half_widths")));
+        o.add("edge_hits", fmt::format("{}", fit.count("edge_hits")));
+        o.add("draws_at_evaluation_limit", fmt::format("{}", fit.count("limit_hit")));
+        o.add("wall_seconds", fmt::format("{}", fit.get("subsample_seconds")[0]));
+        return o.str(1);
+    }
     o.add("method", "\"subsampling\"");
     o.add("interval", s.symmetric ? "\"symmetric\"" : "\"equal-tailed\"");
     o.add("level", fmt::format("{}", s.level));
