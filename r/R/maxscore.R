@@ -6,7 +6,7 @@
 setting_names <- c("quantile", "maximize", "box_scale", "lower", "upper", "start", "step",
                    "step_gain", "temperature", "cooling", "tolerance", "sweeps", "adjustments",
                    "history_len", "max_evals", "restarts", "seed", "seed2", "cores",
-                   "subsamples", "subsample_size", "subsample_restarts", "level")
+                   "subsamples", "subsample_size", "subsample_restarts", "level", "certify")
 
 maxscore <- function(formula, data, quantile = NULL, normalize, fixed_coef = NULL,
                      subset, weights, na.action, restarts = NULL, seed = NULL, seed2 = NULL,
@@ -15,7 +15,7 @@ maxscore <- function(formula, data, quantile = NULL, normalize, fixed_coef = NUL
                      tolerance = NULL, sweeps = NULL, adjustments = NULL, history_len = NULL,
                      max_evals = NULL, maximize = NULL, subsamples = NULL,
                      subsample_size = NULL, subsample_restarts = NULL, level = NULL,
-                     model = TRUE) {
+                     certify = NULL, model = TRUE) {
   call <- match.call()
   settings <- mget(setting_names)
   fixed <- fixed_value(fixed_coef)
@@ -156,9 +156,24 @@ maxscore <- function(formula, data, quantile = NULL, normalize, fixed_coef = NUL
     na.action = attr(mf, "na.action"),
     model = if (model) mf else NULL,
     subsamples = subsampled,
+    certificate = certificate_of(fit),
     warnings = warnings,
     seconds = fit$seconds
   ), class = "maxscore")
+}
+
+# The branch and bound's result with certify > 0 (else NULL): "optimal", no
+# point of the box does better than the estimate, or "bound" when time ran
+# out, with the largest objective (and correct count) a better point could
+# have.
+certificate_of <- function(fit) {
+  if (is.null(fit$certify) || fit$certify == 0) return(NULL)
+  list(status = if (fit$certificate_status == 1) "optimal" else "bound",
+       upper_bound = fit$certificate_upper_bound,
+       upper_correct = fit$certificate_upper_correct,
+       nodes = fit$certificate_nodes, seconds = fit$certificate_seconds,
+       improved = fit$certificate_improved == 1,
+       box = list(lower = fit$lower, upper = fit$upper))
 }
 
 # The normalized term as an expression, from a one-sided formula (~ income) or

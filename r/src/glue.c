@@ -97,7 +97,9 @@ static const char *result_keys[] = {
     "objective", "correct", "accuracy", "best_restart", "reached", "evaluations", "converged",
     "max_objective", "flat_lower", "flat_upper", "seconds", "restart_records",
     "subsample_estimates", "interval_lower", "interval_upper", "redrawn", "multiple_best",
-    "limit_hit", "subsample_seconds"};
+    "limit_hit", "subsample_seconds", "certify", "certificate_status",
+    "certificate_upper_bound", "certificate_upper_correct", "certificate_nodes",
+    "certificate_seconds", "certificate_improved"};
 enum { n_results = sizeof result_keys / sizeof *result_keys };
 
 /* Every result the fit has (a key it lacks is NULL), its warnings and the
