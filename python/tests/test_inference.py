@@ -130,6 +130,24 @@ class ExecutorTest(unittest.TestCase):
         with ProcessPoolExecutor(2) as pool:
             self.assertEqual(bits(fit(X, y, executor=pool, **options)), threads)
 
+    def test_bootstrap_on_an_executor_and_at_other_levels(self):
+        # Draws need the estimate: on an executor each task finishes the
+        # restarts itself; the bits are the threads'. Other levels follow the
+        # quantile rule at rate N^(1/3) both ways: |draw - estimate|.
+        X, y = heteroskedastic(200, 12)
+        options = dict(bootstrap=24, bootstrap_restarts=2, level=0.8)
+        threads = fit(X, y, n_jobs=2, **options)
+        with ProcessPoolExecutor(2) as pool:
+            other = fit(X, y, executor=pool, **options)
+        self.assertEqual(other.bootstrap_estimates_.tobytes(), threads.bootstrap_estimates_.tobytes())
+        self.assertEqual(other.conf_int().tobytes(), threads.conf_int().tobytes())
+        again = pickle.loads(pickle.dumps(threads))
+        for j, est in enumerate(threads.coef_[:2]):
+            dev = sorted(abs((d - est) + 0.0) for d in threads.bootstrap_estimates_[:, j])
+            half = dev[math.ceil(0.5 * 24 - 1e-9) - 1]
+            self.assertEqual(again.conf_int(0.5)[j].tolist(), [est - half, est + half])
+        self.assertEqual(threads.inference_["method"], "reshaped bootstrap")
+
     def test_ctrl_c_cancels_what_has_not_run(self):
         X, y = heteroskedastic(200, 12)
         executor = NeverRuns()

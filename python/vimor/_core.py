@@ -54,11 +54,12 @@ def _text(value, name):
 
 
 _KINDS = dict.fromkeys(("quantile", "box_scale", "temperature", "cooling", "tolerance", "level",
-                        "certify"), _data.real)
+                        "certify", "bandwidth"), _data.real)
 _KINDS.update(dict.fromkeys(("sweeps", "adjustments", "history_len", "max_evals", "restarts",
                              "seed", "seed2", "threads", "subsamples", "subsample_size",
-                             "subsample_restarts"), _data.integer))
-_KINDS.update(maximize=lambda v, n: float(_data.flag(v, n)), interval=_text,
+                             "subsample_restarts", "bootstrap", "bootstrap_restarts"),
+                            _data.integer))
+_KINDS.update(maximize=lambda v, n: float(_data.flag(v, n)), interval=_text, hessian=_text,
               lower=_data.floats, upper=_data.floats, start=_data.floats,
               step=lambda v, n: _data.floats(v, n, scalar_ok=True),
               step_gain=lambda v, n: _data.floats(v, n, scalar_ok=True))
@@ -197,9 +198,10 @@ class Fit:
         return list(rows)
 
     def run_subsample(self, s, rows):
+        """Subsample fit s on `rows`, or bootstrap draw s (rows None)."""
         record = (ctypes.c_double * self.lib.core.vimor_subsample_record_size(self.fit))()
-        self._call("vimor_fit_run_subsample", self.fit, s, (ctypes.c_int32 * len(rows))(*rows),
-                   record)
+        given = None if rows is None else (ctypes.c_int32 * len(rows))(*rows)
+        self._call("vimor_fit_run_subsample", self.fit, s, given, record)
         return list(record)
 
     def finish(self, name, records):
@@ -221,14 +223,27 @@ def interval(library, estimate, draws, nobs, size, level, symmetric):
     return lower.value, upper.value
 
 
-def unit(shared, library, given, s, rows):
-    """Restart s (rows None) or subsample fit s on `rows`, by a fit rebuilt
-    from the shared data and the same settings: its record."""
-    fit = Fit(library, *shared, given)
+def unit(shared, library, given, s, rows, restart_records=None):
+    """Restart s (rows None), subsample fit s on `rows`, or bootstrap draw s
+    (after the restarts, given their records), by a fit rebuilt from the
+    shared data and the same settings: its record."""
+    fit = Fit(library, *shared, given=given)
     try:
+        if restart_records is not None:
+            fit.finish("vimor_fit_finish_restarts", restart_records)
+            return fit.run_subsample(s, None)
         return fit.run_restart(s) if rows is None else fit.run_subsample(s, rows)
     finally:
         fit.close()
+
+
+def _gather(futures):
+    try:
+        return [f.result() for f in futures]
+    except BaseException:
+        for f in futures:
+            f.cancel()
+        raise
 
 
 def run_on(executor, fit, given):
@@ -241,18 +256,19 @@ def run_on(executor, fit, given):
         # A list of one: scattering a tuple itself would send its items apart.
         shared = client.scatter([shared], broadcast=True)[0]
     restarts, subsamples = int(fit.scalar("restarts")), int(fit.scalar("subsamples"))
+    draws = int(fit.scalar("bootstrap"))
     jobs = [(r, None) for r in range(restarts)]
     jobs += [(s, fit.subsample_rows(s)) for s in range(subsamples)]
-    futures = [executor.submit(unit, shared, fit.lib, given, s, rows) for s, rows in jobs]
-    try:
-        records = [f.result() for f in futures]
-    except BaseException:
-        for f in futures:
-            f.cancel()
-        raise
+    records = _gather([executor.submit(unit, shared, fit.lib, given, s, rows) for s, rows in jobs])
     fit.finish("vimor_fit_finish_restarts", records[:restarts])
     if subsamples:
         fit.finish("vimor_fit_finish_subsamples", records[restarts:])
+    if draws:
+        # A draw needs the estimate: each task finishes the restarts from
+        # their records, as this fit did, then runs its draw.
+        found = records[:restarts]
+        fit.finish("vimor_fit_finish_subsamples", _gather(
+            [executor.submit(unit, shared, fit.lib, given, b, None, found) for b in range(draws)]))
     return records[:restarts]
 
 

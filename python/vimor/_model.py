@@ -19,7 +19,8 @@ INTERCEPT = "(Intercept)"
 SETTINGS = ("quantile", "restarts", "seed", "seed2", "lower", "upper", "start", "step",
             "temperature", "cooling", "tolerance", "sweeps", "adjustments", "history_len",
             "max_evals", "step_gain", "maximize", "box_scale", "subsamples", "subsample_size",
-            "level", "subsample_restarts", "interval", "certify")
+            "level", "subsample_restarts", "interval", "certify", "bootstrap",
+            "bootstrap_restarts", "bandwidth", "hessian")
 
 # scikit-learn's common checks that cannot hold for a maximum-score fit; each is
 # skipped by check_estimator with its reason (and listed in the README).
@@ -52,7 +53,10 @@ class MaxScore(ClassifierMixin, BaseEstimator):
     may be one number. subsamples=B > 0 refits B subsamples of subsample_size
     rows (default floor(N^(2/3))) with subsample_restarts restarts each, for
     subsampling intervals at `level` (interval "symmetric" or "equal-tailed")
-    by conf_int(). certify=SECONDS > 0 runs a branch and bound over the box
+    by conf_int(); bootstrap=B > 0 makes them by the reshaped bootstrap
+    instead (B full-size draws, bootstrap_restarts searches each, the
+    curvature by hessian "kernel" with bandwidth c, or "numerical"; after
+    fit: bootstrap_estimates_ and inference_). certify=SECONDS > 0 runs a branch and bound over the box
     after the restarts, for at most that long: it proves that no point of the
     box does better than the estimate, or bounds how much better one could
     do; a better point it finds becomes the estimate (with a FitWarning that
@@ -77,7 +81,8 @@ class MaxScore(ClassifierMixin, BaseEstimator):
                  sweeps=None, adjustments=None, history_len=None, max_evals=None,
                  step_gain=None, maximize=None, box_scale=None, library=None, subsamples=0,
                  subsample_size=None, level=None, executor=None, subsample_restarts=None,
-                 interval=None, certify=None):
+                 interval=None, certify=None, bootstrap=0, bootstrap_restarts=None,
+                 bandwidth=None, hessian=None):
         # Stored as given, as scikit-learn wants; fit checks them.
         for name, value in locals().items():
             if name != "self":
@@ -212,21 +217,38 @@ class MaxScore(ClassifierMixin, BaseEstimator):
                 "improved": fit.scalar("certificate_improved") == 1.0,
                 "box": {"lower": fit.get("lower"), "upper": fit.get("upper")}}
         self.subsamples_ = count = int(fit.scalar("subsamples"))
-        if count == 0:
+        self.bootstrap_ = draws = int(fit.scalar("bootstrap"))
+        if count == 0 and draws == 0:
             return
-        self.subsample_size_ = int(fit.scalar("subsample_size"))
-        self.subsample_restarts_ = int(fit.scalar("subsample_restarts"))
         self.level_ = fit.scalar("level")
         self._symmetric = fit.scalar("interval") == 1.0
-        self.n_multiple_best_ = int(fit.scalar("multiple_best"))
         self.n_limit_hit_ = int(fit.scalar("limit_hit"))
-        self.n_redrawn_ = int(fit.scalar("redrawn"))
         self._intervals = list(zip(fit.get("interval_lower"), fit.get("interval_upper")))
-        estimates = numpy.array(fit.get("subsample_estimates")).reshape(count, nfree)
+        estimates = numpy.array(fit.get("subsample_estimates")).reshape(count + draws, nfree)
         self._draws = estimates.T.tolist()  # for intervals at other levels
         if frame:
             import pandas
             estimates = pandas.DataFrame(estimates, columns=self.free_names_)
+        if draws:
+            # A draw is of N rows: the intervals are the subsampling ones with b = N.
+            self._interval_size = self.n_obs_
+            self.bootstrap_estimates_ = estimates
+            self.inference_ = {
+                "method": "reshaped bootstrap", "draws": draws,
+                "restarts_per_draw": int(fit.scalar("bootstrap_restarts")),
+                "hessian": "kernel" if fit.scalar("hessian") == 1.0 else "numerical",
+                "bandwidth_c": fit.scalar("bandwidth"), "h": fit.scalar("bandwidth_used"),
+                "curvature_eigenvalues": fit.get("curvature_eigenvalues"),
+                "curvature_floored": fit.scalar("curvature_floored") == 1.0,
+                "box_half_widths": fit.get("draw_half_widths"),
+                "edge_hits": int(fit.scalar("edge_hits")),
+                "draws_at_evaluation_limit": self.n_limit_hit_,
+                "seconds": fit.scalar("subsample_seconds")}
+            return
+        self.subsample_size_ = self._interval_size = int(fit.scalar("subsample_size"))
+        self.subsample_restarts_ = int(fit.scalar("subsample_restarts"))
+        self.n_multiple_best_ = int(fit.scalar("multiple_best"))
+        self.n_redrawn_ = int(fit.scalar("redrawn"))
         self.subsample_estimates_ = estimates
 
     def conf_int(self, level=None):
@@ -235,14 +257,14 @@ class MaxScore(ClassifierMixin, BaseEstimator):
         DataFrame indexed by the names when fitted on one. level: another
         confidence level from the same subsample fits."""
         check_is_fitted(self)
-        if not getattr(self, "subsamples_", 0):
+        if not (getattr(self, "subsamples_", 0) or getattr(self, "bootstrap_", 0)):
             raise RuntimeError("conf_int: this MaxScore was fitted without intervals; "
-                               "fit with subsamples=B > 0 (for example 200)")
+                               "fit with bootstrap=B > 0 (for example 999) or subsamples=B")
         ends = self._intervals
         if level is not None and _data.real(level, "level") != self.level_:
             library = resolve(self.library)
             ends = [_core.interval(library, self._design_coef[j], draws, self.n_obs_,
-                                   self.subsample_size_, float(level), self._symmetric)
+                                   self._interval_size, float(level), self._symmetric)
                     for j, draws in enumerate(self._draws)]
         return _pairs(ends, self._frame, self.free_names_)
 
@@ -283,7 +305,7 @@ class MaxScore(ClassifierMixin, BaseEstimator):
         check_is_fitted(self)
         normalized = self._design[-1]
         width = max(len("coefficient"), *(len(n) for n in self.names_))
-        intervals = getattr(self, "subsamples_", 0) > 0
+        intervals = getattr(self, "subsamples_", 0) > 0 or getattr(self, "bootstrap_", 0) > 0
         flat = _as_rows(self.flat_)
         ci = _as_rows(self.conf_int()) if intervals else None
         rows = {}
@@ -323,7 +345,15 @@ class MaxScore(ClassifierMixin, BaseEstimator):
             f"best restart   {self.best_restart_ + 1} of {restarts} (seeds {s1}, {s2})",
             f"evaluations    {evals} in {self.fit_seconds_:.2f} s",
         ]
-        if intervals:
+        if intervals and self.bootstrap_:
+            kind = "symmetric" if self._symmetric else "equal-tailed"
+            i = self.inference_
+            lines += [
+                f"intervals      reshaped bootstrap, {kind}, {i['draws']} draws, "
+                f"{i['restarts_per_draw']} restarts each; curvature by {i['hessian']}",
+                f"               {i['edge_hits']} draws searched again in a wider box",
+            ]
+        elif intervals:
             kind = "symmetric" if self._symmetric else "equal-tailed"
             lines += [
                 f"intervals      subsampling (rate n^(1/3)), {kind}, {self.subsamples_} "

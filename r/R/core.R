@@ -45,6 +45,14 @@ core_settings <- function(values, free) {
   for (key in names(values)) {
     v <- values[[key]]
     if (is.null(v)) next
+    if (key == "hessian") {
+      if (!is.character(v) || length(v) != 1L || !(v %in% c("kernel", "numerical"))) {
+        fail(key, "expected \"kernel\" or \"numerical\", got ",
+             if (is.character(v) && length(v) == 1L) sprintf("'%s'", v) else describe(v))
+      }
+      out[[key]] <- v
+      next
+    }
     logical <- key == "maximize"
     if (is.atomic(v) && anyNA(v)) fail(key, "NA and NaN are not allowed")
     if (!(if (logical) is.logical(v) else is.numeric(v) && !is.factor(v))) {

@@ -6,7 +6,8 @@
 setting_names <- c("quantile", "maximize", "box_scale", "lower", "upper", "start", "step",
                    "step_gain", "temperature", "cooling", "tolerance", "sweeps", "adjustments",
                    "history_len", "max_evals", "restarts", "seed", "seed2", "cores",
-                   "subsamples", "subsample_size", "subsample_restarts", "level", "certify")
+                   "subsamples", "subsample_size", "subsample_restarts", "level", "certify",
+                   "bootstrap", "bootstrap_restarts", "bandwidth", "hessian")
 
 maxscore <- function(formula, data, quantile = NULL, normalize, fixed_coef = NULL,
                      subset, weights, na.action, restarts = NULL, seed = NULL, seed2 = NULL,
@@ -15,7 +16,8 @@ maxscore <- function(formula, data, quantile = NULL, normalize, fixed_coef = NUL
                      tolerance = NULL, sweeps = NULL, adjustments = NULL, history_len = NULL,
                      max_evals = NULL, maximize = NULL, subsamples = NULL,
                      subsample_size = NULL, subsample_restarts = NULL, level = NULL,
-                     certify = NULL, model = TRUE) {
+                     certify = NULL, bootstrap = NULL, bootstrap_restarts = NULL,
+                     bandwidth = NULL, hessian = NULL, model = TRUE) {
   call <- match.call()
   settings <- mget(setting_names)
   fixed <- fixed_value(fixed_coef)
@@ -118,11 +120,26 @@ maxscore <- function(formula, data, quantile = NULL, normalize, fixed_coef = NUL
     evaluations = as.integer(r[, 6]), accepted = as.integer(r[, 7]),
     out_of_bounds = as.integer(r[, 8]), final_temperature = r[, 4])
   subsampled <- NULL
-  if (fit$subsamples > 0) {
+  if (fit$bootstrap > 0) {
+    # The bootstrap's draws are of N rows: its intervals are the subsampling
+    # ones with size N.
+    subsampled <- list(
+      method = "reshaped bootstrap",
+      estimates = matrix(fit$subsample_estimates, ncol = m, byrow = TRUE,
+                         dimnames = list(NULL, free)),
+      size = nrow(design), restarts = as.integer(fit$bootstrap_restarts),
+      hessian = if (fit$hessian == 1) "kernel" else "numerical", bandwidth = fit$bandwidth_used,
+      eigenvalues = fit$curvature_eigenvalues, floored = fit$curvature_floored == 1,
+      edge_hits = as.integer(fit$edge_hits), limit_hit = as.integer(fit$limit_hit),
+      seconds = fit$subsample_seconds, level = fit$level,
+      interval = if (fit$interval == 1) "symmetric" else "equal-tailed",
+      intervals = cbind(fit$interval_lower, fit$interval_upper))
+  } else if (fit$subsamples > 0) {
     subsampled <- list(
       estimates = matrix(fit$subsample_estimates, ncol = m, byrow = TRUE,
                          dimnames = list(NULL, free)),
       size = as.integer(fit$subsample_size), restarts = as.integer(fit$subsample_restarts),
+      method = "subsampling",
       redrawn = as.integer(fit$redrawn), multiple_best = as.integer(fit$multiple_best),
       limit_hit = as.integer(fit$limit_hit), seconds = fit$subsample_seconds,
       level = fit$level, interval = if (fit$interval == 1) "symmetric" else "equal-tailed",

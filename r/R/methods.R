@@ -61,6 +61,12 @@ print.summary.maxscore <- function(x, digits = max(3L, getOption("digits") - 3L)
   sub <- x$subsamples
   if (is.null(sub)) {
     cat("No intervals: fit with subsamples = B (for example 200) for subsampling intervals.\n")
+  } else if (identical(sub$method, "reshaped bootstrap")) {
+    cat(sprintf("intervals      reshaped bootstrap, %s, %d draws, %d restarts each; curvature by %s%s\n",
+                x$interval, nrow(sub$estimates), sub$restarts, sub$hessian,
+                if (sub$hessian == "kernel") sprintf(" (h = %.4g)", sub$bandwidth) else ""))
+    cat(sprintf("               %d draws searched again in a wider box; %d hit the evaluation limit in every restart; %.2f s\n",
+                sub$edge_hits, sub$limit_hit, sub$seconds))
   } else {
     cat(sprintf("intervals      subsampling (rate n^(1/3)), %s, %d subsamples of %d observations, %d restarts each\n",
                 x$interval, nrow(sub$estimates), sub$size, sub$restarts))
@@ -136,8 +142,8 @@ confint.maxscore <- function(object, parm, level = NULL,
   interval <- one_of(interval, c("symmetric", "equal-tailed"), "interval")
   sub <- object$subsamples
   if (is.null(sub)) {
-    fail("object", "was fitted without subsamples, so it has no intervals; ",
-         "fit with subsamples = B (for example 200)")
+    fail("object", "was fitted without subsamples or bootstrap, so it has no intervals; ",
+         "fit with bootstrap = B (for example 999) or subsamples = B")
   }
   if (is.null(level)) level <- sub$level
   if (!is.numeric(level) || length(level) != 1L) fail("level", "expected one number, got ", describe(level))

@@ -99,7 +99,9 @@ static const char *result_keys[] = {
     "subsample_estimates", "interval_lower", "interval_upper", "redrawn", "multiple_best",
     "limit_hit", "subsample_seconds", "certify", "certificate_status",
     "certificate_upper_bound", "certificate_upper_correct", "certificate_nodes",
-    "certificate_seconds", "certificate_improved"};
+    "certificate_seconds", "certificate_improved", "bootstrap", "bootstrap_restarts",
+    "bandwidth", "hessian", "bandwidth_used", "curvature_eigenvalues", "curvature_floored",
+    "draw_half_widths", "edge_hits"};
 enum { n_results = sizeof result_keys / sizeof *result_keys };
 
 /* Every result the fit has (a key it lacks is NULL), its warnings and the

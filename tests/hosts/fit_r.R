@@ -17,7 +17,8 @@ if (isTRUE(request$mroz)) {
 }
 settings <- request[intersect(names(request), c("quantile", "fixed_coef", "restarts", "maximize",
                                            "seed", "seed2", "max_evals", "subsamples",
-                                           "subsample_size", "subsample_restarts"))]
+                                           "subsample_size", "subsample_restarts", "bootstrap",
+                                           "bootstrap_restarts"))]
 # A refusal is printed as {"error": message}; warnings are collected.
 warned <- character()
 # Weights by the name of their column, as a user writes weights = w.

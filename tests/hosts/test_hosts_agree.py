@@ -298,6 +298,36 @@ class RAgrees(unittest.TestCase):
         self.assertEqual(model.conf_int().tolist(),
                          [x["interval"] for x in cli["regressors"][:2]])
 
+    def test_bootstrap_intervals(self):
+        # The reshaped bootstrap on a weighted fit: V, the draws and the
+        # intervals, the same bits in the three hosts.
+        rep, seed, seed2, kind, columns, y = interval_cases()[0]
+        rng = random.Random(4)
+        weights = [rng.choice([1.0, 1.0, 2.0, 0.5]) for _ in y]
+        settings = dict(restarts=3, max_evals=30000, seed=seed, seed2=seed2, bootstrap=30,
+                        bootstrap_restarts=2)
+        with tempfile.TemporaryDirectory() as folder:
+            path = write_csv(folder, dict(columns, w=weights), y)
+            p = subprocess.run([CLI, "fit", path, "--weights", "w", "--y", "y", "--x", "x1",
+                                "--normalize", "x2", "--intercept", "--restarts", "3",
+                                "--max-evals", "30000", "--seed", str(seed), "--seed2", str(seed2),
+                                "--bootstrap", "30", "--bootstrap-restarts", "2", "--level", "0.9",
+                                "--interval", kind, "--json"],
+                               capture_output=True, text=True, timeout=300)
+            self.assertEqual(p.returncode, 0, p.stderr)
+            cli = json.loads(p.stdout)
+            r = r_fit(folder, dict(formula="y ~ x1", normalize="x2", weights="w", level=0.9,
+                                   interval=kind, **settings), dict(columns, w=weights, y=y))
+        self.assert_same_fit(cli, r)
+        ends = [x["interval"] for x in cli["regressors"][:2]]
+        self.assertEqual([[float.fromhex(v) for v in e] for e in r["intervals"][:2]], ends)
+        model = vimor.MaxScore(normalize="x2", intercept=True, level=0.9, interval=kind,
+                               **settings).fit(columns, y, sample_weight=weights)
+        self.assertEqual(model.conf_int().tolist(), ends)
+        self.assertEqual(model.inference_["curvature_eigenvalues"],
+                         cli["inference"]["curvature_eigenvalues"])
+        self.assertEqual(model.inference_["edge_hits"], cli["inference"]["edge_hits"])
+
     def test_warnings_and_refusals(self):
         # A normalized regressor with few values warns; a constant response is
         # refused; both with the core's words, each host naming its own argument.

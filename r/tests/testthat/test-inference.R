@@ -52,3 +52,23 @@ test_that("bad interval requests name their argument", {
   # Fewer subsamples at a lower level, which confint then defaults to.
   expect_identical(colnames(confint(few(level = 0.9))), c("5 %", "95 %"))
 })
+
+test_that("bootstrap intervals come from full-size draws, also at other levels and after readRDS", {
+  boot <- suppressWarnings(maxscore(y ~ x, d, normalize = ~ income, fixed_coef = -1, restarts = 2,
+                                    max_evals = 3000, bootstrap = 24, bootstrap_restarts = 1,
+                                    level = 0.8, cores = 2))
+  sub <- boot$subsamples
+  expect_identical(sub$method, "reshaped bootstrap")
+  expect_identical(dim(sub$estimates), c(24L, 2L))
+  back <- readRDS({path <- tempfile(fileext = ".rds"); saveRDS(boot, path); path})
+  # Derived here: at rate N^(1/3) both ways, the symmetric half-width is
+  # |draw - estimate| of rank ceil(p B - 1e-9).
+  for (name in c("(Intercept)", "x")) {
+    e <- coef(boot)[[name]]
+    half <- sort(abs((sub$estimates[, name] - e) + 0))[ceiling(0.5 * 24 - 1e-9)]
+    expect_identical(unname(confint(back, level = 0.5)[name, ]), c(e - half, e + half))
+  }
+  expect_output(print(summary(boot)), "reshaped bootstrap, symmetric, 24 draws")
+  expect_blames(maxscore(y ~ x, d, normalize = ~ income, bootstrap = 24, subsamples = 24), "bootstrap")
+  expect_blames(maxscore(y ~ x, d, normalize = ~ income, bootstrap = 24, hessian = "cubic"), "hessian")
+})
