@@ -208,9 +208,12 @@ class Search {
         if (refine(parent, root)) stack_.push_back(std::move(root));
         Node a, b;
         for (std::uint64_t turn = 1; !stack_.empty(); ++turn) {
-            if ((turn & 63) == 1 && clock::now() >= deadline) {
-                timed_out_ = true;
-                break;
+            if ((turn & 63) == 1) {
+                if (options_.stop && options_.stop()) throw Cancelled();
+                if (clock::now() >= deadline) {
+                    timed_out_ = true;
+                    break;
+                }
             }
             if (options_.max_nodes > 0 && nodes_ >= options_.max_nodes) {
                 timed_out_ = true;
@@ -384,8 +387,9 @@ Certificate certify(const Module &module, const Problem &p, double quantile, con
 }
 
 Certificate certify_estimate(const Module &module, const Problem &data, const Settings &s,
-                             const std::vector<double> &estimate) {
+                             const std::vector<double> &estimate, std::function<bool()> stop) {
     CertifyOptions o;
+    o.stop = std::move(stop);
     o.seconds = s.certify;
     o.maximize = s.maximize;
     o.module_response = data.module_y();

@@ -14,6 +14,7 @@
 #define VIMOR_FIT_CERTIFY_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ struct CertifyOptions {
     // Test only: bound the index in wide arithmetic, the fixed term first,
     // as if it were the exact x.b. Unsound for the module's rounded index.
     bool unsound_exact_index = false;
+    // Asked between sub-boxes, with the clock: true stops the search by
+    // throwing Cancelled (the host's interrupt).
+    std::function<bool()> stop;
 };
 
 struct Certificate {
@@ -61,7 +65,8 @@ Certificate certify(const Module &module, const Problem &problem, double quantil
 // setting's seconds, for the objective the module computes for its data (a
 // weighted fit's response and weights).
 Certificate certify_estimate(const Module &module, const Problem &data, const Settings &settings,
-                             const std::vector<double> &estimate);
+                             const std::vector<double> &estimate,
+                             std::function<bool()> stop = nullptr);
 
 // The certificate's result keys: "certificate_status" (1 optimal, 0 bound),
 // "certificate_upper_bound", "certificate_upper_correct",

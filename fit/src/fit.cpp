@@ -39,6 +39,12 @@ void Fit::run(std::int32_t threads, const Hooks &hooks) {
     run_units(settings_.restarts, threads, 0, hooks,
               [&](std::int32_t r) { restarts[r] = run_restart(r); });
     const double restart_seconds = seconds_since(began);
+    // The certificate, in finish_restarts, polls the host's cancel callback.
+    hooks_ = &hooks;
+    struct Reset {
+        const Hooks *&hooks;
+        ~Reset() { hooks = nullptr; }
+    } reset{hooks_};
     finish_restarts(std::move(restarts));
     seconds_ = restart_seconds;
     if (resamples() == 0) return;
@@ -74,7 +80,9 @@ void Fit::finish_restarts(std::vector<Restart> restarts) {
         // The flat ranges, the warnings and everything after them are at the
         // certified point when the search missed the maximum.
         searched_objective_ = objective_;
-        certificate_ = certify_estimate(module_, data_, settings_, coef_);
+        const Hooks *hooks = hooks_;
+        const auto stop = [hooks] { return hooks && hooks->cancel && hooks->cancel(hooks->cancel_user) != 0; };
+        certificate_ = certify_estimate(module_, data_, settings_, coef_, stop);
         if (certificate_.improved) {
             coef_ = certificate_.point;
             objective_ = certificate_.value;

@@ -70,6 +70,7 @@ class Fit {
     bool certified_ = false;
     Certificate certificate_;
     double searched_objective_ = 0;
+    const Hooks *hooks_ = nullptr;  // during run(): the host's cancel callback
     std::vector<FlatRange> flat_;
     std::vector<std::string> warnings_;
 

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -396,6 +398,48 @@ TEST(CertifyFit, OffByDefaultAndCheckedWhenGiven) {
         EXPECT_EQ(vimor_fit_prepare(t.fit), VIMOR_ERROR);
         EXPECT_STREQ(vimor_last_error_argument(), "certify");
     }
+}
+
+}  // namespace
+
+namespace {
+
+std::atomic<int> polls{0};
+std::chrono::steady_clock::time_point first_poll;
+// Cancels from 0.1 s after its first call: the restarts (one, of 20
+// evaluations) are over long before, so it is the certificate that stops.
+int cancel_later(void *) {
+    if (polls++ == 0) first_poll = std::chrono::steady_clock::now();
+    return std::chrono::steady_clock::now() - first_poll > std::chrono::milliseconds(100);
+}
+
+// The host's cancel callback stops a long certificate, as it stops the
+// restarts: a proof with a budget of 20 s ends within moments (unpolled, it
+// would run the 20 s and return the fit).
+TEST(CertifyFit, TheHostsCancelStopsIt) {
+    // Seven regressors, six of them normal, and noise: a proof of hours.
+    std::mt19937 rng(21);
+    std::normal_distribution<double> normal;
+    fit_test::Data d(1000, 7);
+    for (std::int32_t i = 0; i < d.nobs; ++i) {
+        double latent = 2.0 * normal(rng);
+        d.x[i] = 1.0;
+        for (std::int32_t j = 1; j < 7; ++j) {
+            d.x[std::size_t(j) * d.nobs + i] = normal(rng);
+            latent += d.x[std::size_t(j) * d.nobs + i];
+        }
+        d.y[i] = latent >= 0.0 ? 1.0 : 0.0;
+    }
+    fit_test::Session s(d);
+    s.set("restarts", {1});
+    s.set("max_evals", {20});
+    s.set("certify", {20});
+    ASSERT_EQ(vimor_fit_prepare(s.fit), VIMOR_OK) << vimor_last_error();
+    polls = 0;
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(vimor_fit_run(s.fit, 1, cancel_later, nullptr, nullptr, nullptr), VIMOR_CANCELLED);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(), 10.0);
+    EXPECT_GT(polls.load(), 2);  // polled by the certificate, not only between restarts
 }
 
 }  // namespace
