@@ -18,7 +18,7 @@ if (isTRUE(request$mroz)) {
 settings <- request[intersect(names(request), c("quantile", "fixed_coef", "restarts", "maximize",
                                            "seed", "seed2", "max_evals", "subsamples",
                                            "subsample_size", "subsample_restarts", "bootstrap",
-                                           "bootstrap_restarts"))]
+                                           "bootstrap_restarts", "certify"))]
 # A refusal is printed as {"error": message}; warnings are collected.
 warned <- character()
 # Weights by the name of their column, as a user writes weights = w.
@@ -50,5 +50,11 @@ if (!is.null(request$level)) {
   ends <- confint(fit, level = request$level, interval = request$interval)
   out$intervals <- lapply(seq_len(nrow(ends)), function(j) hex(ends[j, ]))
   out$inference <- fit$subsamples[c("size", "redrawn", "multiple_best", "limit_hit")]
+}
+if (!is.null(fit$certificate)) {
+  c <- fit$certificate
+  out$certificate <- list(status = c$status, upper_bound = hex(c$upper_bound),
+                          upper_correct = c$upper_correct, nodes = c$nodes,
+                          improved = c$improved)
 }
 cat(jsonlite::toJSON(out, auto_unbox = TRUE), "\n")

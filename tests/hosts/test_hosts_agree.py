@@ -122,6 +122,26 @@ class HostsAgree(unittest.TestCase):
                 self.fit_both(columns, y, "x0", [1.0, -1.0, 2.5, 1.0][rep],
                               [0.5, 0.25, 0.8, 0.5][rep], minimize=rep == 3)
 
+    def test_certificate(self):
+        # The same proof from the same start: the same point, value and count
+        # of sub-boxes.
+        cli = cli_certified(self)
+        data = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "data",
+                            "mroz_psid1976.csv")
+        with open(data, newline="") as f:
+            rows = list(csv.DictReader(f))
+        columns = {n: [float(r[n]) for r in rows] for n in ("age", "youngkids", "education")}
+        y = [int(r["participation"]) for r in rows]
+        with self.assertWarnsRegex(vimor.FitWarning, "the search missed the maximum"):
+            model = vimor.MaxScore(normalize="education", intercept=True, restarts=1,
+                                   max_evals=20, certify=30).fit(columns, y)
+        self.assertEqual([r["coefficient"] for r in cli["regressors"]], model.coef_.tolist())
+        self.assertEqual(float(cli["objective"]).hex(), float(model.objective_).hex())
+        c = model.certificate_
+        certificate_agrees(self, cli, c["status"], c["upper_bound"], c["upper_correct"],
+                           c["nodes"], c["improved"])
+        self.assertEqual(cli["certificate"]["box"], c["box"])
+
 
 def random_model(rep):
     """Columns, response and settings of the rep-th random model."""
@@ -133,6 +153,29 @@ def random_model(rep):
         y = [1 if columns["x0"][i] - 0.5 * columns["d"][i] + rng.gauss(0, 1) > 0 else 0
              for i in range(n)]
     return columns, y, [1.0, -1.0, 2.5, 1.0][rep], [0.5, 0.25, 0.8, 0.5][rep], rep == 3
+
+
+# A search too short for the maximum, corrected by the certificate: the
+# bundled data, participation on age and youngkids, education normalized.
+CERTIFY_FLAGS = ["--y", "participation", "--x", "age,youngkids", "--normalize", "education",
+                 "--intercept", "--restarts", "1", "--max-evals", "20", "--certify", "30"]
+
+
+def cli_certified(test):
+    p = subprocess.run([CLI, "fit", *CERTIFY_FLAGS, "--json"], capture_output=True, text=True,
+                       timeout=300)
+    test.assertEqual(p.returncode, 0, p.stderr)
+    cli = json.loads(p.stdout)
+    test.assertEqual((cli["certificate"]["status"], cli["certificate"]["improved"]),
+                     ("optimal", True))
+    return cli
+
+
+def certificate_agrees(test, cli, status, upper_bound, upper_correct, nodes, improved):
+    c = cli["certificate"]
+    test.assertEqual((status, upper_correct, nodes, improved),
+                     (c["status"], c["upper_correct"], c["nodes"], c["improved"]))
+    test.assertEqual(float(upper_bound).hex(), float(c["upper_bound"]).hex())
 
 
 def cli_fit(folder, columns, y, normalize, fixed, quantile, minimize, restarts):
@@ -271,6 +314,21 @@ class RAgrees(unittest.TestCase):
         self.assertEqual([[float.fromhex(v) if v != "Inf" and v != "-Inf" else None
                            for v in ends] for ends in r["flat"]],
                          [x["flat"] for x in cli["regressors"][:-1]])
+
+    def test_certificate(self):
+        cli = cli_certified(self)
+        request = dict(mroz=True, formula="participation ~ age + youngkids",
+                       normalize="education", fixed_coef=1.0, restarts=1, max_evals=20,
+                       certify=30)
+        with tempfile.TemporaryDirectory() as folder:
+            r = r_fit(folder, request)
+        self.assertEqual([float.fromhex(v) for v in r["coefficients"]],
+                         [x["coefficient"] for x in cli["regressors"]])
+        self.assertEqual(float.fromhex(r["objective"]), cli["objective"])
+        c = r["certificate"]
+        certificate_agrees(self, cli, c["status"], float.fromhex(c["upper_bound"]),
+                           c["upper_correct"], c["nodes"], c["improved"])
+        self.assertTrue(any("missed the maximum" in w for w in r["warnings"]))
 
     def test_weighted_intervals(self):
         # Whole, fractional, zero and unit weights (rows of weight 1 keep y
