@@ -199,66 +199,89 @@ class Search {
         return true;
     }
 
+    // Splits n into `a` and `b` (those kept: false when pruned); false when n
+    // is a single point whose sums overflow, which is then left open.
+    bool expand(Node &n, Node &a, Node &b, bool &keep_a, bool &keep_b) {
+        // The split is along the coordinate whose width moves the open
+        // indices most (measured, trying every coordinate and keeping the
+        // split that settles most groups took more sub-boxes, not fewer: it
+        // shaves thin slivers off boxes around points where several
+        // hyperplanes meet).
+        std::int32_t j = -1;
+        double most = 0;
+        for (std::int32_t c = 0; c < nfree_; ++c) {
+            if (!(n.lower[c] < n.upper[c])) continue;
+            double reach = 0;
+            for (const std::int32_t gi : n.open) reach += std::fabs(groups_[gi].x[c]);
+            reach *= n.upper[c] - n.lower[c];
+            if (j < 0 || reach > most) {
+                j = c;
+                most = reach;
+            }
+        }
+        if (j < 0 || !halve(n, j, a, b)) {
+            leftover_.push_back(std::move(n));
+            return false;
+        }
+        keep_a = refine(n, a);
+        keep_b = refine(n, b);
+        return true;
+    }
+
+    // True when the search must stop (time, or the node limit); throws
+    // Cancelled when the host asks.
+    bool out_of_time(std::uint64_t turn, std::chrono::steady_clock::time_point deadline) {
+        if ((turn & 63) == 1) {
+            if (options_.stop && options_.stop()) throw Cancelled();
+            if (std::chrono::steady_clock::now() >= deadline) timed_out_ = true;
+        }
+        if (options_.max_nodes > 0 && nodes_ >= options_.max_nodes) timed_out_ = true;
+        return timed_out_;
+    }
+
+    // Best first while the frontier is small, so that the bound left when
+    // time runs out is the least open one; past kFrontier boxes, the most
+    // promising box is finished depth first (memory stays bounded), the
+    // better half first.
     void run(Node root, std::chrono::steady_clock::time_point deadline) {
-        using clock = std::chrono::steady_clock;
         Node parent;
         parent.open.resize(groups_.size());
         for (std::size_t g = 0; g < groups_.size(); ++g) parent.open[g] = std::int32_t(g);
         for (const Group &g : groups_) parent.bound += std::max(g.gain, Wide(0));
-        if (refine(parent, root)) stack_.push_back(std::move(root));
+        const auto lower_bound_first = [](const Node &x, const Node &y) { return x.bound < y.bound; };
+        if (refine(parent, root)) frontier_.push_back(std::move(root));
         Node a, b;
-        for (std::uint64_t turn = 1; !stack_.empty(); ++turn) {
-            if ((turn & 63) == 1) {
-                if (options_.stop && options_.stop()) throw Cancelled();
-                if (clock::now() >= deadline) {
-                    timed_out_ = true;
-                    break;
-                }
-            }
-            if (options_.max_nodes > 0 && nodes_ >= options_.max_nodes) {
-                timed_out_ = true;
-                break;
-            }
-            Node n = std::move(stack_.back());
-            stack_.pop_back();
+        std::uint64_t turn = 0;
+        while (!frontier_.empty() && !out_of_time(++turn, deadline)) {
+            std::pop_heap(frontier_.begin(), frontier_.end(), lower_bound_first);
+            Node n = std::move(frontier_.back());
+            frontier_.pop_back();
             if (n.bound <= best_) continue;
-            // The split is along the coordinate whose width moves the open
-            // indices most (measured, trying every coordinate and keeping the
-            // split that settles most groups took more sub-boxes, not fewer:
-            // it shaves thin slivers off boxes around points where several
-            // hyperplanes meet).
-            std::int32_t j = -1;
-            double most = 0;
-            for (std::int32_t c = 0; c < nfree_; ++c) {
-                if (!(n.lower[c] < n.upper[c])) continue;
-                double reach = 0;
-                for (const std::int32_t gi : n.open) reach += std::fabs(groups_[gi].x[c]);
-                reach *= n.upper[c] - n.lower[c];
-                if (j < 0 || reach > most) {
-                    j = c;
-                    most = reach;
+            if (frontier_.size() < kFrontier) {
+                bool keep_a, keep_b;
+                if (!expand(n, a, b, keep_a, keep_b)) continue;
+                for (Node *c : {&a, &b}) {
+                    if (!(c == &a ? keep_a : keep_b)) continue;
+                    frontier_.push_back(std::move(*c));
+                    std::push_heap(frontier_.begin(), frontier_.end(), lower_bound_first);
                 }
-            }
-            const bool split = j >= 0 && halve(n, j, a, b);
-            const bool keep_a = split && refine(n, a);
-            const bool keep_b = split && refine(n, b);
-            if (!split) {  // a single point whose sums overflow: left open
-                leftover_.push_back(std::move(n));
                 continue;
             }
-            // The more promising child is taken next.
-            if (keep_a && keep_b) {
-                if (a.bound > b.bound) std::swap(a, b);
-                stack_.push_back(std::move(a));
-                stack_.push_back(std::move(b));
-            } else if (keep_a) {
-                stack_.push_back(std::move(a));
-            } else if (keep_b) {
-                stack_.push_back(std::move(b));
+            stack_.push_back(std::move(n));
+            while (!stack_.empty() && !out_of_time(++turn, deadline)) {
+                Node m = std::move(stack_.back());
+                stack_.pop_back();
+                if (m.bound <= best_) continue;
+                bool keep_a, keep_b;
+                if (!expand(m, a, b, keep_a, keep_b)) continue;
+                if (keep_a && keep_b && a.bound > b.bound) std::swap(a, b), std::swap(keep_a, keep_b);
+                if (keep_a) stack_.push_back(std::move(a));
+                if (keep_b) stack_.push_back(std::move(b));
             }
         }
     }
 
+    static constexpr std::size_t kFrontier = std::size_t(1) << 15;
     const Problem &p_;
     std::vector<Group> groups_;
     const CertifyOptions &options_;
@@ -267,7 +290,7 @@ class Search {
     std::vector<double> best_point_, centre_;
     std::int64_t nodes_ = 0;
     bool timed_out_ = false;
-    std::vector<Node> stack_, leftover_;
+    std::vector<Node> frontier_, stack_, leftover_;
 };
 
 }  // namespace
@@ -357,7 +380,7 @@ Certificate certify(const Module &module, const Problem &p, double quantile, con
 
     Wide bound = search.best_;
     double correct_bound = c.correct;
-    for (const std::vector<Node> *nodes : {&search.stack_, &search.leftover_}) {
+    for (const std::vector<Node> *nodes : {&search.frontier_, &search.stack_, &search.leftover_}) {
         for (const Node &n : *nodes) {
             if (n.bound <= search.best_) continue;
             bound = std::max(bound, n.bound);
