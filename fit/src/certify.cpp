@@ -171,8 +171,10 @@ class Search {
             child.correct_bound += std::max(groups_[gi].ones, groups_[gi].zeros);
         // A point of the box: its centre, where the open groups are decided.
         centre_.resize(nfree_);
-        for (std::int32_t j = 0; j < nfree_; ++j)
-            centre_[j] = 0.5 * child.lower[j] + 0.5 * child.upper[j];
+        for (std::int32_t j = 0; j < nfree_; ++j) {
+            const double mid = 0.5 * child.lower[j] + 0.5 * child.upper[j];
+            centre_[j] = std::min(std::max(mid, child.lower[j]), child.upper[j]);  // subnormals
+        }
         Wide at_centre = child.known;
         for (const std::int32_t gi : child.open)
             if (index(groups_[gi], centre_.data()) >= 0.0) at_centre += groups_[gi].gain;
@@ -188,8 +190,11 @@ class Search {
         if (!(n.lower[j] < n.upper[j])) return false;
         a.lower = b.lower = n.lower;
         a.upper = b.upper = n.upper;
-        const double mid = 0.5 * n.lower[j] + 0.5 * n.upper[j];
-        if (mid > n.lower[j] && mid < n.upper[j]) {
+        double mid = 0.5 * n.lower[j] + 0.5 * n.upper[j];
+        // Halving a subnormal rounds: never split outside the box, nor skip
+        // a double.
+        if (!(mid > n.lower[j] && mid < n.upper[j])) mid = std::nextafter(n.lower[j], n.upper[j]);
+        if (mid < n.upper[j]) {
             a.upper[j] = mid;
             b.lower[j] = mid;
         } else {  // neighbouring doubles: nothing lies between them

@@ -443,3 +443,31 @@ TEST(CertifyFit, TheHostsCancelStopsIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// A maximum at one subnormal double, b = 2^-1073 (two of the least): row A's
+// index b - 2^-1073 is non-negative from there on, row B's 2^-1073 - b up to
+// there. Halving boxes of subnormals rounds; no double may be skipped.
+TEST(Certify, FindsAMaximumAtOneSubnormalDouble) {
+    const double least = std::numeric_limits<double>::denorm_min(), at = 2 * least;
+    fit_test::Data d(3, 2);
+    d.column(0, {1.0, -1.0, 0.0});
+    d.column(1, {-at, at, 1.0});
+    d.y = {1.0, 1.0, 0.0};
+    const Problem p = view(d);
+    for (const std::vector<double> &box : std::vector<std::vector<double>>{
+             {-5 * least, 7 * least}, {-1.0, 1e-300}, {least, 3 * least}}) {
+        SCOPED_TRACE(box[0]);
+        const std::vector<double> lo = {box[0]}, hi = {box[1]}, start = {box[0]};
+        const Best truth = best_on_line(p, 0.5, start, 0, lo[0], hi[0], true);
+        ASSERT_EQ(truth.point, std::vector<double>{at});
+        const Certificate c =
+            certify(kModule, p, 0.5, lo.data(), hi.data(), start.data(), CertifyOptions());
+        EXPECT_TRUE(c.optimal);
+        EXPECT_EQ(c.point, std::vector<double>{at});
+        EXPECT_EQ(c.value, truth.value);
+    }
+}
+
+}  // namespace
