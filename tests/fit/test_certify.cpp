@@ -203,16 +203,23 @@ TEST(Certify, TwoFreeCoefficientsMatchEnumeration) {
     }
 }
 
-// Rows repeated, and repeated with the other response, count by their net
-// weight: the problem's data written out twice have the same maximizer and
-// twice the correct count.
-TEST(Certify, RepeatedRowsCountTwice) {
+// Rows repeated count by their net weight: the problem's data written out
+// twice have the same maximizer and twice the correct count; written again
+// with every response flipped, no sign matters (each row and its flip
+// cancel), so the whole box is settled at once and half the rows are right
+// everywhere.
+TEST(Certify, RepeatedRowsCountByTheirNetWeight) {
     const fit_test::Data once = integer_problem(30, 3, 7);
-    fit_test::Data twice(60, 3);
+    fit_test::Data twice(60, 3), flipped(60, 3);
     for (std::int32_t j = 0; j < 3; ++j) {
-        for (std::int32_t i = 0; i < 60; ++i) twice.x[j * 60 + i] = once.x[j * 30 + i % 30];
+        for (std::int32_t i = 0; i < 60; ++i) {
+            twice.x[j * 60 + i] = flipped.x[j * 60 + i] = once.x[j * 30 + i % 30];
+        }
     }
-    for (std::int32_t i = 0; i < 60; ++i) twice.y[i] = once.y[i % 30];
+    for (std::int32_t i = 0; i < 60; ++i) {
+        twice.y[i] = once.y[i % 30];
+        flipped.y[i] = i < 30 ? once.y[i] : 1.0 - once.y[i - 30];
+    }
     const std::vector<double> lo = {-4.0, -3.0}, hi = {3.0, 2.5}, start = {0.0, 0.0};
     const Certificate a = certify(kModule, view(once), 0.5, lo.data(), hi.data(), start.data(),
                                   CertifyOptions());
@@ -221,6 +228,13 @@ TEST(Certify, RepeatedRowsCountTwice) {
     ASSERT_TRUE(a.optimal && b.optimal);
     EXPECT_EQ(b.correct, 2 * a.correct);
     EXPECT_NEAR(b.value, a.value, 1e-12);
+    const Certificate c = certify(kModule, view(flipped), 0.5, lo.data(), hi.data(),
+                                  start.data(), CertifyOptions());
+    EXPECT_TRUE(c.optimal);
+    EXPECT_FALSE(c.improved);
+    EXPECT_EQ(c.nodes, 1);
+    EXPECT_EQ(c.correct, 30);
+    EXPECT_NEAR(c.value, 0.0, 1e-15);
 }
 
 // A weighted problem (the module given the response (1 - a) + w (y - (1 - a)))
