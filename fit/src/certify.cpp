@@ -273,7 +273,15 @@ class Search {
                 continue;
             }
             stack_.push_back(std::move(n));
-            while (!stack_.empty() && !out_of_time(++turn, deadline)) {
+            for (std::size_t dive = 0; !stack_.empty() && !out_of_time(++turn, deadline); ++dive) {
+                if (dive == kDive) {  // the rest back to the frontier: no box is left for long
+                    for (Node &m : stack_) {
+                        frontier_.push_back(std::move(m));
+                        std::push_heap(frontier_.begin(), frontier_.end(), lower_bound_first);
+                    }
+                    stack_.clear();
+                    break;
+                }
                 Node m = std::move(stack_.back());
                 stack_.pop_back();
                 if (m.bound <= best_) continue;
@@ -287,6 +295,7 @@ class Search {
     }
 
     static constexpr std::size_t kFrontier = std::size_t(1) << 15;
+    static constexpr std::size_t kDive = std::size_t(1) << 14;
     const Problem &p_;
     std::vector<Group> groups_;
     const CertifyOptions &options_;
