@@ -92,7 +92,7 @@ void Fit::finish_restarts(std::vector<Restart> restarts) {
     evaluations_ = 0;
     for (const Restart &r : restarts_) evaluations_ += r.evals;
     flat_ = flat_ranges(module_, data_, settings_.quantile, coef_, objective_);
-    warnings_ = fit_warnings(data_, settings_, restarts_, choice_.best);
+    warnings_ = fit_warnings(data_, settings_, restarts_, choice_.best, &coef_);
     if (certified_ && certificate_.improved) {
         warnings_.push_back(missed_maximum(certificate_, searched_objective_, settings_.maximize));
     }

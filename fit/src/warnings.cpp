@@ -17,15 +17,17 @@ constexpr std::size_t kFewValues = 10;
 }  // namespace
 
 std::vector<std::string> fit_warnings(const Problem &p, const Settings &s,
-                                      const std::vector<Restart> &restarts, std::size_t chosen) {
+                                      const std::vector<Restart> &restarts, std::size_t chosen,
+                                      const std::vector<double> *estimate) {
     std::vector<std::string> out;
     const std::vector<double> &best = restarts[chosen].best;
     const std::size_t nfree = best.size();
+    const std::vector<double> &at = estimate ? *estimate : best;
 
     for (std::size_t j = 0; j < nfree; ++j) {
         const double lo = s.lower[j], hi = s.upper[j], width = hi - lo;
-        if (width > 0 && (best[j] - lo <= kEdge * width || hi - best[j] <= kEdge * width)) {
-            out.push_back("the estimate for " + quote(p.names[j]) + " (" + significant(best[j]) +
+        if (width > 0 && (at[j] - lo <= kEdge * width || hi - at[j] <= kEdge * width)) {
+            out.push_back("the estimate for " + quote(p.names[j]) + " (" + significant(at[j]) +
                           ") is on the edge of its box [" + significant(lo) + ", " +
                           significant(hi) +
                           "]: the box may be too small ({box_scale}, {lower}, {upper})");

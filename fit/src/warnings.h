@@ -19,8 +19,11 @@ namespace vimor_fit {
 // - restarts that reach the best value at points more than a tenth of the
 //   box width apart in some coefficient: the maximum is a set, and the
 //   estimate one point of it.
+// `estimate`: the fit's point when it is not the best restart's (the
+// certificate found a better one).
 std::vector<std::string> fit_warnings(const Problem &problem, const Settings &settings,
-                                      const std::vector<Restart> &restarts, std::size_t best);
+                                      const std::vector<Restart> &restarts, std::size_t best,
+                                      const std::vector<double> *estimate = nullptr);
 
 // The certificate found a better point than the search (whose value was
 // `searched`); that point is the estimate.

@@ -485,3 +485,36 @@ TEST(Certify, FindsAMaximumAtOneSubnormalDouble) {
 }
 
 }  // namespace
+
+namespace {
+
+// The warnings are about the estimate the fit reports: a better point the
+// certificate finds in a sliver at the end of the box is on its edge, though
+// the search's own point is not.
+TEST(CertifyFit, WarningsAreAboutTheCertifiedPoint) {
+    fit_test::Data d = integer_problem(40, 2, 31);
+    const Problem p = view(d);
+    // The maximum over a wide line, and where its cells start.
+    const Best wide = best_on_line(p, 0.5, {0.0}, 0, -20.0, 20.0, true);
+    const double start = wide.point[0];
+    ASSERT_LT(fcna(p, 0.5, {std::nextafter(start, -INFINITY)}), wide.value - 1e-12);
+    // A box whose last 0.5% holds the first maximizing cell.
+    const double lower = start - 40.0, upper = start + 0.005 * 40.0;
+    fit_test::Session s(d);
+    s.set("restarts", {1});
+    s.set("max_evals", {5});
+    s.set("lower", {lower});
+    s.set("upper", {upper});
+    s.set("step", {0.01});
+    s.set("certify", {30});
+    ASSERT_EQ(vimor_fit_prepare(s.fit), VIMOR_OK) << vimor_last_error();
+    ASSERT_EQ(vimor_fit_run(s.fit, 1, nullptr, nullptr, nullptr, nullptr), VIMOR_OK);
+    ASSERT_EQ(s.get("certificate_improved"), std::vector<double>{1.0});
+    const double estimate = s.get("coef")[0];
+    EXPECT_GE(estimate, start);
+    const std::vector<double> records = s.get("restart_records");
+    EXPECT_LT(records[8], upper - 0.01 * (upper - lower));  // the search's point: not at the edge
+    EXPECT_TRUE(mentions(warnings_of(s), "is on the edge of its box"));
+}
+
+}  // namespace
