@@ -4,8 +4,6 @@
 // (the one-line message main() prints) or give a problem and settings the
 // module can take; any other exception, crash or inconsistency is a fault.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -13,6 +11,7 @@
 #include <string>
 
 #include "error.h"
+#include "memory_file.h"
 #include "fit/src/error.h"
 #include "fitting.h"
 #include "flags.h"
@@ -21,31 +20,13 @@
 
 namespace {
 
-[[noreturn]] void violated(const char *what) {
-    std::fprintf(stderr, "invariant violated: %s\n", what);
-    std::abort();
+// The CSV text goes to a file in memory, so the reader opens a real path.
+const vimor_fuzz::MemoryFile &csv_file() {
+    static const vimor_fuzz::MemoryFile file("fuzz.csv");
+    return file;
 }
-#define CHECK(cond) \
-    do {            \
-        if (!(cond)) violated(#cond); \
-    } while (0)
-
-// The CSV text goes to a file in memory, so the reader opens a real path and
-// nothing is written to disk.
-const std::string &csv_path() {
-    static const std::string path = [] {
-        const int fd = memfd_create("fuzz.csv", 0);
-        if (fd < 0) violated("memfd_create failed");
-        return "/proc/self/fd/" + std::to_string(fd);
-    }();
-    return path;
-}
-
-void write_csv(const std::string &text) {
-    const int fd = std::stoi(csv_path().substr(csv_path().rfind('/') + 1));
-    if (ftruncate(fd, 0) != 0 || pwrite(fd, text.data(), text.size(), 0) != ssize_t(text.size()))
-        violated("cannot write the memory file");
-}
+const std::string &csv_path() { return csv_file().path(); }
+void write_csv(const std::string &text) { csv_file().write(text.data(), text.size()); }
 
 // A column name: mostly one of the header's, so that models get built.
 std::string pick_name(FuzzedDataProvider &in, const Table &table) {

@@ -32,15 +32,6 @@ std::vector<double> indices(const Problem &p, const std::vector<double> &coef) {
     return v;
 }
 
-// Population mean and standard deviation, sums in row order.
-void moments(const double *x, std::int32_t n, double &mean, double &sd) {
-    double sum = 0.0;
-    for (std::int32_t i = 0; i < n; ++i) sum = sum + x[i];
-    mean = sum / n;
-    double squares = 0.0;
-    for (std::int32_t i = 0; i < n; ++i) squares = squares + (x[i] - mean) * (x[i] - mean);
-    sd = std::sqrt(squares / n);
-}
 
 double index_spread(const std::vector<double> &v) {
     double mean = 0, sd = 0;

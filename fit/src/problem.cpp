@@ -124,6 +124,18 @@ double smallest_weight(const Problem &p) {
     return least;
 }
 
+void moments(const double *x, std::int32_t n, double &mean, double &sd) {
+    double sum = 0.0;
+    for (std::int32_t i = 0; i < n; ++i) sum = sum + x[i];
+    mean = sum / n;
+    double squares = 0.0;
+    for (std::int32_t i = 0; i < n; ++i) {
+        const double d = x[i] - mean;
+        squares = squares + d * d;
+    }
+    sd = std::sqrt(squares / n);
+}
+
 Problem subproblem(const Problem &p, const std::int32_t *rows, std::int32_t count,
                    std::vector<double> &response, std::vector<double> &regressors) {
     response.resize(count);

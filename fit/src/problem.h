@@ -58,6 +58,10 @@ inline double observation_index(const Problem &p, const double *coef, std::int32
     return p.column(last)[i] * p.fixed_coef + index;
 }
 
+// Population mean and standard deviation of n values, each sum taken in row
+// order.
+void moments(const double *x, std::int32_t n, double &mean, double &sd);
+
 // The rows `rows` of `problem`, in that order, copied into `storage`: the
 // module's response and the regressors (a problem to search, not to score).
 Problem subproblem(const Problem &problem, const std::int32_t *rows, std::int32_t count,

@@ -46,18 +46,6 @@ bool is_scalar_key(const std::string &key) {
     return false;
 }
 
-// Population mean and standard deviation, each sum taken in row order.
-void moments(const double *x, std::int32_t n, double &mean, double &sd) {
-    double sum = 0.0;
-    for (std::int32_t i = 0; i < n; ++i) sum = sum + x[i];
-    mean = sum / n;
-    double squares = 0.0;
-    for (std::int32_t i = 0; i < n; ++i) {
-        const double d = x[i] - mean;
-        squares = squares + d * d;
-    }
-    sd = std::sqrt(squares / n);
-}
 
 // Constant means equal values, not a computed sd of 0: the mean of equal
 // values need not round back to them.
