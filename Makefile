@@ -65,7 +65,8 @@ bench: build
 	python3 bench/report.py $(BUILD)/bench.json bench/objective.svg bench/search.svg
 
 # Hardening: the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer,
-# the thread tests (the module's and the core's), a threaded fit and threaded subsample fits under ThreadSanitizer, the fuzz targets for FUZZ_TIME seconds
+# the thread tests (the module's and the core's), a threaded fit, threaded subsample fits and
+# bootstrap draws under ThreadSanitizer, the fuzz targets for FUZZ_TIME seconds
 # each, and the load/unload host under valgrind.
 FUZZ_TIME ?= 60
 .PHONY: asan tsan fuzz valgrind
@@ -88,7 +89,11 @@ tsan: deps
 	TSAN_OPTIONS=halt_on_error=1 build-tsan/hosts/cli/vimor fit --restarts 8 --threads 4 \
 	  --max-evals 20000 --library build-tsan/libvimor.so >/dev/null
 	TSAN_OPTIONS=halt_on_error=1 build-tsan/hosts/cli/vimor fit --restarts 2 --threads 2 \
-	  --max-evals 20000 --subsamples 8 --subsample-restarts 2 --library build-tsan/libvimor.so >/dev/null
+	  --max-evals 20000 --subsamples 8 --subsample-restarts 2 --level 0.5 \
+	  --library build-tsan/libvimor.so >/dev/null
+	TSAN_OPTIONS=halt_on_error=1 build-tsan/hosts/cli/vimor fit --restarts 2 --threads 2 \
+	  --max-evals 20000 --bootstrap 8 --bootstrap-restarts 1 --level 0.5 \
+	  --library build-tsan/libvimor.so >/dev/null
 
 fuzz: deps
 	fuzz/run.sh $(FUZZ_TIME)
