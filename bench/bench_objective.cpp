@@ -386,7 +386,7 @@ BENCHMARK(BM_Kernel)
     ->ArgsProduct({{static_cast<int64_t>(vimor::Kernel::sse2), static_cast<int64_t>(vimor::Kernel::avx2),
                     static_cast<int64_t>(vimor::Kernel::avx512)},
                    {1000, 10000},
-                   {2, 4, 10}})
+                   {2, 4, 8, 10}})
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Search)
