@@ -125,3 +125,24 @@ test_that("print and summary show the estimates, flat ranges and diagnostics", {
   expect_true(any(grepl(sprintf("accuracy +%.4f \\(%d of 120\\)", fit$accuracy, fit$correct),
                         out)))
 })
+
+test_that("weights travel with subset and na.action, and name themselves when wrong", {
+  d <- latent_data(120, 31)
+  d$k <- rep(c(1, 2, 0, 3), 30)
+  # Rows kept by subset, weights taken from the same rows: as the subset data weighted directly.
+  keep <- d$x > -1
+  a <- fit_quick(y ~ x, d, normalize = ~ income, weights = k, subset = x > -1)
+  b <- fit_quick(y ~ x, d[keep, ], normalize = ~ income, weights = k)
+  expect_identical(coef(a), coef(b))
+  expect_identical(a$weights, d$k[keep])
+  # NA in a weight: refused unless na.action drops the row, which then goes with its weight.
+  d$k[5] <- NA
+  expect_blames(fit_quick(y ~ x, d, normalize = ~ income, weights = k), "na.action")
+  c <- fit_quick(y ~ x, d, normalize = ~ income, weights = k, na.action = na.omit)
+  expect_identical(coef(c), coef(fit_quick(y ~ x, d[-5, ], normalize = ~ income, weights = k)))
+  d$k[5] <- -1
+  expect_blames(fit_quick(y ~ x, d, normalize = ~ income, weights = k), "weights")
+  expect_blames(fit_quick(y ~ x, d, normalize = ~ income, weights = c(1, 2)), "weights")
+  d$k[5] <- Inf
+  expect_blames(fit_quick(y ~ x, d, normalize = ~ income, weights = k), "weights")
+})
