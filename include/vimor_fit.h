@@ -74,7 +74,9 @@
  *              "interval_lower", "interval_upper" (K-1), "redrawn",
  *              "multiple_best", "limit_hit", "subsample_seconds"; with the
  *              bootstrap, "subsample_estimates" holds the draws' estimates and
- *              "edge_hits" counts draws searched again in a wider box
+ *              "edge_hits" counts draws searched again in a wider box; with
+ *              certify, "certified_optimal", "certified_bound" and
+ *              "certified_improved" count the subsample fits or draws
  *   bootstrap (after restarts): "curvature" ((K-1)^2, row-major, after the
  *              floor), "curvature_eigenvalues" (before it, in standard
  *              units, largest first), "curvature_floored", "bandwidth_used"
@@ -209,10 +211,12 @@ VIMOR_FIT_API int vimor_fit_run_restart(const VimorFit *fit, int32_t r, double *
  * the accuracy, the flat ranges and the warnings. */
 VIMOR_FIT_API int vimor_fit_finish_restarts(VimorFit *fit, const double *records);
 
-/* A subsample record is 4 + (K-1) doubles: the fit's objective, the restarts
+/* A subsample record is 6 + (K-1) doubles: the fit's objective, the restarts
  * that reached it within the tolerance, 1 when every restart hit the
  * evaluation limit (else 0), the times a bootstrap draw's box was doubled
- * (0 for a subsample), then its best point.
+ * (0 for a subsample), its certificate (-1 none, 0 a bound, 1 optimal; with
+ * the certify setting, each fit gets certify / B seconds), 1 when the
+ * certificate's point replaced the search's, then its best point.
  * vimor_fit_subsample_rows: the 0-based rows (ascending, subsample_size of
  * them) of subsample s. vimor_fit_run_subsample: fits subsample s on the
  * given rows (NULL: the fit's own draw); thread-safe for different s. */

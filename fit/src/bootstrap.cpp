@@ -396,7 +396,10 @@ SubsampleFit bootstrap_draw(const Module &module, const Problem &p, const Settin
         for (std::int32_t j = 0; j < m; ++j) {
             edge = edge || std::fabs(out.coef[j] - coef[j]) >= 0.99 * reach[j];
         }
-        if (!edge || widened == kMostWidenings) return out;
+        if (!edge || widened == kMostWidenings) {
+            certify_resample(module, reshaped.problem, s, draw.lower, draw.upper, out);
+            return out;
+        }
         for (double &v : reach) v = 2.0 * v;
     }
 }

@@ -247,6 +247,16 @@ bool Fit::value(const std::string &key, std::vector<double> &out) const {
         for (const SubsampleFit &f : subsamples_) out.insert(out.end(), f.coef.begin(), f.coef.end());
         return true;
     }
+    if (settings_.certify > 0.0 &&
+        (key == "certified_optimal" || key == "certified_bound" || key == "certified_improved")) {
+        std::int32_t count = 0;
+        for (const SubsampleFit &f : subsamples_) {
+            count += key == "certified_optimal"  ? f.certified == 1
+                     : key == "certified_bound" ? f.certified == 0
+                                                : f.improved;
+        }
+        return out.assign(1, count), true;
+    }
     if (key == "edge_hits") {
         std::int32_t count = 0;
         for (const SubsampleFit &f : subsamples_) count += f.widened > 0;

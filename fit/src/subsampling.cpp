@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numeric>
 
+#include "certify.h"
 #include "error.h"
 #include "text.h"
 
@@ -99,12 +100,31 @@ SubsampleFit fit_subsample(const Module &module, const Problem &p, const Setting
     out.coef = restarts[choice.best].best;
     out.limit_hit = true;
     for (const Restart &r : restarts) out.limit_hit = out.limit_hit && r.status == 1;
+    certify_resample(module, sub, settings, settings.lower, settings.upper, out);
     return out;
+}
+
+void certify_resample(const Module &module, const Problem &problem, const Settings &settings,
+                      const std::vector<double> &lower, const std::vector<double> &upper,
+                      SubsampleFit &fit) {
+    if (!(settings.certify > 0.0)) return;
+    CertifyOptions o;
+    o.seconds = settings.certify / double(settings.subsamples + settings.bootstrap);
+    o.maximize = settings.maximize;
+    o.module_response = problem.module_y();
+    const Certificate c = certify(module, problem, settings.quantile, lower.data(), upper.data(),
+                                  fit.coef.data(), o);
+    fit.certified = c.optimal ? 1 : 0;
+    fit.improved = c.improved;
+    if (c.improved) {
+        fit.coef = c.point;
+        fit.value = c.value;
+    }
 }
 
 std::vector<double> to_record(const SubsampleFit &f) {
     std::vector<double> v = {f.value, double(f.reached), f.limit_hit ? 1.0 : 0.0,
-                             double(f.widened)};
+                             double(f.widened), double(f.certified), f.improved ? 1.0 : 0.0};
     v.insert(v.end(), f.coef.begin(), f.coef.end());
     return v;
 }
@@ -115,7 +135,9 @@ SubsampleFit subsample_from_record(const double *v, std::int32_t nfree) {
     f.reached = static_cast<std::int32_t>(v[1]);
     f.limit_hit = v[2] != 0.0;
     f.widened = static_cast<std::int32_t>(v[3]);
-    f.coef.assign(v + 4, v + 4 + nfree);
+    f.certified = static_cast<std::int32_t>(v[4]);
+    f.improved = v[5] != 0.0;
+    f.coef.assign(v + 6, v + 6 + nfree);
     return f;
 }
 

@@ -44,7 +44,19 @@ struct SubsampleFit {
     bool limit_hit = false;    // every restart hit the evaluation limit
     std::vector<double> coef;  // K - 1
     std::int32_t widened = 0;  // bootstrap draws: times the box was doubled
+    // With the certify setting: -1 not certified, 0 a bound only, 1 proven
+    // optimal over its box; improved when the certificate's point replaced
+    // the search's.
+    std::int32_t certified = -1;
+    bool improved = false;
 };
+
+// The certificate of a subsample fit or bootstrap draw, within its share of
+// the certify setting (the seconds over the number of such fits): a better
+// point it finds replaces the search's.
+void certify_resample(const Module &module, const Problem &problem, const Settings &settings,
+                      const std::vector<double> &lower, const std::vector<double> &upper,
+                      SubsampleFit &fit);
 
 // Fits subsample s on `rows`: restart r runs from seeds (seed + r,
 // seed2 + 1 + s), streams the full fit never uses; the best restart is kept.
@@ -53,7 +65,7 @@ SubsampleFit fit_subsample(const Module &module, const Problem &problem, const S
 
 std::vector<double> to_record(const SubsampleFit &f);
 SubsampleFit subsample_from_record(const double *record, std::int32_t nfree);
-inline std::int32_t subsample_record_size(std::int32_t nfree) { return 4 + nfree; }
+inline std::int32_t subsample_record_size(std::int32_t nfree) { return 6 + nfree; }
 
 // Order statistic k (1-based) of B values used as the quantile at p:
 // k = ceil(p * B - 1e-9), clamped to 1..B.

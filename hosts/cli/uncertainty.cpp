@@ -72,8 +72,27 @@ void add_uncertainty(FitReport &report) {
                             "", fit.count("limit_hit")));
         }
     }
+    if (intervals && s.certify > 0) {
+        report.notes.push_back(fmt::format(
+            "{:<22} certified: {} proven optimal over their box, {} left with a bound; {} "
+            "improved on their search",
+            "", fit.count("certified_optimal"), fit.count("certified_bound"),
+            fit.count("certified_improved")));
+    }
     report.columns.push_back(column("flat range", flat_cells));
 }
+
+namespace {
+
+// With --certify: how many subsample fits or draws were proven optimal,
+// were left with a bound, and had their search's point improved.
+std::string certified_json(const FitResult &fit) {
+    return fmt::format("{{\"optimal\": {}, \"bound\": {}, \"improved\": {}}}",
+                       fit.count("certified_optimal"), fit.count("certified_bound"),
+                       fit.count("certified_improved"));
+}
+
+}  // namespace
 
 std::string inference_json(const FitResult &fit) {
     const Settings &s = fit.settings();
@@ -92,6 +111,7 @@ std::string inference_json(const FitResult &fit) {
         o.add("box_half_widths", json_numbers(fit.get("draw_half_widths")));
         o.add("edge_hits", fmt::format("{}", fit.count("edge_hits")));
         o.add("draws_at_evaluation_limit", fmt::format("{}", fit.count("limit_hit")));
+        if (s.certify > 0) o.add("certified", certified_json(fit));
         o.add("wall_seconds", fmt::format("{}", fit.get("subsample_seconds")[0]));
         return o.str(1);
     }
@@ -105,6 +125,7 @@ std::string inference_json(const FitResult &fit) {
     o.add("redrawn", fmt::format("{}", fit.count("redrawn")));
     o.add("fits_best_reached_more_than_once", fmt::format("{}", fit.count("multiple_best")));
     o.add("fits_at_evaluation_limit", fmt::format("{}", fit.count("limit_hit")));
+    if (s.certify > 0) o.add("certified", certified_json(fit));
     o.add("wall_seconds", fmt::format("{}", fit.get("subsample_seconds")[0]));
     return o.str(1);
 }

@@ -71,7 +71,9 @@ class MaxScore(ClassifierMixin, BaseEstimator):
     subsamples, subsample_estimates_, subsample_size_, n_multiple_best_,
     n_redrawn_, n_limit_hit_; certificate_ (None without certify, else a dict:
     status "optimal" or "bound", upper_bound, upper_correct, nodes, seconds,
-    improved, box). decision_function gives x . beta, predict
+    improved, box), and with intervals resamples_certified_ (the subsample fits
+    or draws proven optimal, left with a bound, improved; each certified
+    within certify / B seconds). decision_function gives x . beta, predict
     classes_[1] where it is >= 0, score the accuracy.
     """
 
@@ -244,12 +246,19 @@ class MaxScore(ClassifierMixin, BaseEstimator):
                 "edge_hits": int(fit.scalar("edge_hits")),
                 "draws_at_evaluation_limit": self.n_limit_hit_,
                 "seconds": fit.scalar("subsample_seconds")}
+            self._read_certified(fit)
             return
         self.subsample_size_ = self._interval_size = int(fit.scalar("subsample_size"))
         self.subsample_restarts_ = int(fit.scalar("subsample_restarts"))
         self.n_multiple_best_ = int(fit.scalar("multiple_best"))
         self.n_redrawn_ = int(fit.scalar("redrawn"))
         self.subsample_estimates_ = estimates
+        self._read_certified(fit)
+
+    def _read_certified(self, fit):
+        """With certify: the subsample fits' or draws' certificates, counted."""
+        self.resamples_certified_ = None if fit.scalar("certify") == 0 else {
+            key: int(fit.scalar(f"certified_{key}")) for key in ("optimal", "bound", "improved")}
 
     def conf_int(self, level=None):
         """Subsampling confidence intervals of the free coefficients, one row

@@ -131,6 +131,7 @@ maxscore <- function(formula, data, quantile = NULL, normalize, fixed_coef = NUL
       hessian = if (fit$hessian == 1) "kernel" else "numerical", bandwidth = fit$bandwidth_used,
       eigenvalues = fit$curvature_eigenvalues, floored = fit$curvature_floored == 1,
       edge_hits = as.integer(fit$edge_hits), limit_hit = as.integer(fit$limit_hit),
+      certified = certified_counts(fit),
       seconds = fit$subsample_seconds, level = fit$level,
       interval = if (fit$interval == 1) "symmetric" else "equal-tailed",
       intervals = cbind(fit$interval_lower, fit$interval_upper))
@@ -141,6 +142,7 @@ maxscore <- function(formula, data, quantile = NULL, normalize, fixed_coef = NUL
       size = as.integer(fit$subsample_size), restarts = as.integer(fit$subsample_restarts),
       method = "subsampling",
       redrawn = as.integer(fit$redrawn), multiple_best = as.integer(fit$multiple_best),
+      certified = certified_counts(fit),
       limit_hit = as.integer(fit$limit_hit), seconds = fit$subsample_seconds,
       level = fit$level, interval = if (fit$interval == 1) "symmetric" else "equal-tailed",
       intervals = cbind(fit$interval_lower, fit$interval_upper))
@@ -340,4 +342,12 @@ two_valued <- function(y, label, rows) {
                             label, format(y[bad]), rows[bad]))
   }
   y
+}
+
+# With certify: the subsample fits or bootstrap draws proven optimal, left
+# with a bound, and improved on their search (else NULL).
+certified_counts <- function(fit) {
+  if (is.null(fit$certified_optimal)) return(NULL)
+  c(optimal = as.integer(fit$certified_optimal), bound = as.integer(fit$certified_bound),
+    improved = as.integer(fit$certified_improved))
 }

@@ -101,7 +101,8 @@ static const char *result_keys[] = {
     "certificate_upper_bound", "certificate_upper_correct", "certificate_nodes",
     "certificate_seconds", "certificate_improved", "bootstrap", "bootstrap_restarts",
     "bandwidth", "hessian", "bandwidth_used", "curvature_eigenvalues", "curvature_floored",
-    "draw_half_widths", "edge_hits"};
+    "draw_half_widths", "edge_hits", "certified_optimal", "certified_bound",
+    "certified_improved"};
 enum { n_results = sizeof result_keys / sizeof *result_keys };
 
 /* Every result the fit has (a key it lacks is NULL), its warnings and the
