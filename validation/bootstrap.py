@@ -102,10 +102,12 @@ def replicate(args, design, n, rep):
             w.writerow(["y", "x1", "x2", "d"])
             for row in simulate(design, n, seed):
                 w.writerow([row[0]] + [repr(v) for v in row[1:]])
-        for method in ("bootstrap", "subsampling"):
+        for method in args.methods.split(","):
             result, draws, seconds = fit(args, folder, data, design, method)
             # A bootstrap draw has N rows: the subsampling rule with b = N.
             b = n if method == "bootstrap" else result["inference"]["subsample_size"]
+            if method == "bootstrap" and args.bandwidth != 0.5:
+                method = f"bootstrap c={args.bandwidth:g}"
             record = {"design": design, "n": n, "rep": rep, "method": method,
                       "seconds": seconds, "inference": result["inference"], "coef": {}}
             for j, row in enumerate(result["regressors"][:-1]):
@@ -143,7 +145,7 @@ def table(path):
             lines.append(f"| {design} | {n} | {method} | {name} | {len(reps)} | "
                          + " | ".join(cells) + " |")
         secs = statistics.median(r["seconds"] for r in reps)
-        if method == "bootstrap":
+        if method.startswith("bootstrap"):
             floored = sum(r["inference"]["curvature_floored"] for r in reps)
             edges = sum(r["inference"]["edge_hits"] for r in reps)
             draws = sum(r["inference"]["draws"] for r in reps)
@@ -166,6 +168,7 @@ def main():
     ap.add_argument("--restarts", type=int, default=4)
     ap.add_argument("--draw-restarts", type=int, default=4)
     ap.add_argument("--bandwidth", type=float, default=0.5)
+    ap.add_argument("--methods", default="bootstrap,subsampling")
     ap.add_argument("--jobs", type=int, default=os.cpu_count() or 1)
     ap.add_argument("--table", action="store_true", help="print the summary of --out and stop")
     args = ap.parse_args()
