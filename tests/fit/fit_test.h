@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "fit/src/problem.h"
+#include "fit/src/restarts.h"
 #include "vimor.h"
 #include "vimor_fit.h"
 
@@ -46,6 +48,23 @@ inline Data simulated(std::int32_t n, unsigned seed) {
         d.y[i] = 0.3 + a - b + normal(rng) >= 0.0 ? 1.0 : 0.0;
     }
     return d;
+}
+
+// The core's own view of the data, for tests of its internal routines.
+inline vimor_fit::Problem core_view(const Data &d) {
+    vimor_fit::Problem p;
+    p.response = d.y.data();
+    p.regressors = d.x.data();
+    p.nobs = d.nobs;
+    p.nreg = d.nreg;
+    p.fixed_coef = d.fixed;
+    p.names = d.names;
+    return p;
+}
+
+// The module's objective at b, through the core (the module's response).
+inline double fcna(const vimor_fit::Problem &p, double quantile, const std::vector<double> &b) {
+    return vimor_fit::objective_at(vimor_fit::Module{_fcna_, _saa_}, p, quantile, b.data());
 }
 
 // A problem and a fit on it (through the module's exports), freed together.

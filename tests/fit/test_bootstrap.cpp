@@ -38,21 +38,10 @@ Data design(std::int32_t n, unsigned seed) {
     return d;
 }
 
-Problem view(const Data &d) {
-    Problem p;
-    p.response = d.y.data();
-    p.regressors = d.x.data();
-    p.nobs = d.nobs;
-    p.nreg = d.nreg;
-    p.fixed_coef = d.fixed;
-    p.names = d.names;
-    return p;
-}
+Problem view(const Data &d) { return fit_test::core_view(d); }
 
 double module_objective(const Problem &p, const std::vector<double> &coef, double q) {
-    double value = 0;
-    _fcna_(p.module_y(), p.regressors, &p.nobs, &p.nreg, coef.data(), &value, &q, &p.fixed_coef);
-    return value;
+    return fit_test::fcna(p, q, coef);
 }
 
 double quadratic(const Curvature &c, const std::vector<double> &d) {

@@ -26,20 +26,8 @@ namespace {
 
 const Module kModule{_fcna_, _saa_};
 
-Problem view(const fit_test::Data &d) {
-    Problem p;
-    p.response = d.y.data();
-    p.regressors = d.x.data();
-    p.nobs = d.nobs;
-    p.nreg = d.nreg;
-    p.fixed_coef = d.fixed;
-    p.names = d.names;
-    return p;
-}
-
-double fcna(const Problem &p, double quantile, const std::vector<double> &b) {
-    return vimor_fit::objective_at(kModule, p, quantile, b.data());
-}
+using fit_test::fcna;
+Problem view(const fit_test::Data &d) { return fit_test::core_view(d); }
 
 std::int64_t ord(double x) {
     std::int64_t b;
