@@ -76,6 +76,8 @@ def fit(args, folder, data, design, method):
     command = [args.cli, "fit", data, "--y", "y", "--x", x, "--normalize", "x2", "--intercept",
                "--restarts", str(args.restarts), "--threads", "1", "--level", str(LEVEL),
                "--json", "--subsample-estimates", draws_file]
+    if args.certify > 0:
+        command += ["--certify", str(args.certify)]
     if method == "bootstrap":
         command += ["--bootstrap", str(args.draws), "--bootstrap-restarts",
                     str(args.draw_restarts), "--bandwidth", str(args.bandwidth)]
@@ -108,6 +110,8 @@ def replicate(args, design, n, rep):
             b = n if method == "bootstrap" else result["inference"]["subsample_size"]
             if method == "bootstrap" and args.bandwidth != 0.5:
                 method = f"bootstrap c={args.bandwidth:g}"
+            if args.certify > 0:
+                method += " certified"
             record = {"design": design, "n": n, "rep": rep, "method": method,
                       "seconds": seconds, "inference": result["inference"], "coef": {}}
             for j, row in enumerate(result["regressors"][:-1]):
@@ -169,6 +173,8 @@ def main():
     ap.add_argument("--draw-restarts", type=int, default=4)
     ap.add_argument("--bandwidth", type=float, default=0.5)
     ap.add_argument("--methods", default="bootstrap,subsampling")
+    ap.add_argument("--certify", type=float, default=0.0,
+                    help="seconds of certificate per fit, shared by its draws (0: none)")
     ap.add_argument("--jobs", type=int, default=os.cpu_count() or 1)
     ap.add_argument("--table", action="store_true", help="print the summary of --out and stop")
     args = ap.parse_args()
