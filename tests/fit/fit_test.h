@@ -34,9 +34,11 @@ struct Data {
     }
 };
 
-// An intercept, a normal regressor and a normal normalized one; y from a
-// latent index with noise, so that both classes occur.
-inline Data simulated(std::int32_t n, unsigned seed) {
+// An intercept, a normal regressor and a normal normalized one; y from the
+// latent index b0 + b1 x1 + b2 x2 plus standard normal noise, so that both
+// classes occur.
+inline Data simulated(std::int32_t n, unsigned seed, double b0 = 0.3, double b1 = 1.0,
+                      double b2 = -1.0) {
     std::mt19937 rng(seed);
     std::normal_distribution<double> normal;
     Data d(n, 3);
@@ -45,7 +47,7 @@ inline Data simulated(std::int32_t n, unsigned seed) {
         d.x[i] = 1.0;
         d.x[n + i] = a;
         d.x[2 * n + i] = b;
-        d.y[i] = 0.3 + a - b + normal(rng) >= 0.0 ? 1.0 : 0.0;
+        d.y[i] = b0 + b1 * a + b2 * b + normal(rng) >= 0.0 ? 1.0 : 0.0;
     }
     return d;
 }

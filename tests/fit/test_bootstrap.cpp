@@ -24,19 +24,7 @@ namespace {
 //   V = 2 phi(0) E[phi(1 - x1) w w'],  w = (1, x1),
 // and phi(1 - x)phi(x) = phi_sqrt2(1) N(x; 1/2, 1/2), so
 //   V = 2 phi(0) phi_sqrt2(1) [[1, 1/2], [1/2, 3/4]].
-Data design(std::int32_t n, unsigned seed) {
-    std::mt19937_64 rng(seed);
-    std::normal_distribution<double> normal;
-    Data d(n, 3);
-    for (std::int32_t i = 0; i < n; ++i) {
-        const double a = normal(rng), b = normal(rng);
-        d.x[i] = 1.0;
-        d.x[n + i] = a;
-        d.x[2 * n + i] = b;
-        d.y[i] = 1.0 - a + b + normal(rng) >= 0.0 ? 1.0 : 0.0;
-    }
-    return d;
-}
+Data design(std::int32_t n, unsigned seed) { return fit_test::simulated(n, seed, 1.0, -1.0, 1.0); }
 
 Problem view(const Data &d) { return fit_test::core_view(d); }
 
