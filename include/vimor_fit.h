@@ -169,6 +169,27 @@ VIMOR_FIT_API int vimor_score(const VimorProblem *problem, vimor_objective_fn ob
                               const double *coef, double quantile, double *value,
                               double *correct);
 
+/* ---- profiles ---------------------------------------------------------- */
+
+typedef struct VimorProfile VimorProfile;
+
+/* The objective along free coefficient j (0-based) over [lower, upper], the
+ * others held at coef: a step function, changing only where an observation's
+ * index changes sign. Step s holds on the doubles left[s]..right[s] (the
+ * steps tile the window in order; neighbours differ in the objective or the
+ * correct count), where the module's objective is objective[s], bit for bit,
+ * and vimor_score's correct count is correct[s]. Exact, at the cost of
+ * summing the rows after each change again (at most steps x N additions; a
+ * window needing more than 4e9 is refused, blaming "window"). */
+VIMOR_FIT_API int vimor_profile_new(const VimorProblem *problem, vimor_objective_fn objective,
+                                    const double *coef, double quantile, int32_t j,
+                                    double lower, double upper, VimorProfile **out);
+VIMOR_FIT_API int32_t vimor_profile_steps(const VimorProfile *profile);
+/* Writes vimor_profile_steps() values into each array. */
+VIMOR_FIT_API int vimor_profile_get(const VimorProfile *profile, double *left, double *right,
+                                    double *objective, double *correct);
+VIMOR_FIT_API void vimor_profile_free(VimorProfile *profile);
+
 /* ---- fits -------------------------------------------------------------- */
 
 typedef struct VimorFit VimorFit;

@@ -11,6 +11,7 @@
 #include "../../include/vimor_fit.h"
 #include "error.h"
 #include "fit.h"
+#include "profile.h"
 #include "text.h"
 
 using namespace vimor_fit;
@@ -22,6 +23,10 @@ struct VimorProblem {
 
 struct VimorFit {
     Fit fit;
+};
+
+struct VimorProfile {
+    std::vector<ProfileStep> steps;
 };
 
 namespace {
@@ -159,6 +164,63 @@ int vimor_score(const VimorProblem *problem, vimor_objective_fn objective, const
         if (correct) *correct = correctly_classified(p, coef);
     });
 }
+
+int vimor_profile_new(const VimorProblem *problem, vimor_objective_fn objective,
+                      const double *coef, double quantile, int32_t j, double lower, double upper,
+                      VimorProfile **out) {
+    return guarded([&] {
+        need(out, "the profile's address");
+        *out = nullptr;
+        need(problem, "the problem");
+        need(reinterpret_cast<const void *>(objective), "the objective function");
+        need(coef, "the coefficients");
+        const Problem &p = problem->problem;
+        if (!p.response) throw ArgumentError("y", "a profile needs the response");
+        if (!(quantile > 0.0 && quantile < 1.0)) {
+            throw ArgumentError("quantile", shortest(quantile) + " is outside (0, 1)");
+        }
+        if (j < 0 || j >= p.nfree()) {
+            throw ArgumentError("coef", "there is no free coefficient " + std::to_string(j) +
+                                            " among " + std::to_string(p.nfree()));
+        }
+        for (int32_t m = 0; m < p.nfree(); ++m) {
+            if (!std::isfinite(coef[m])) {
+                throw ArgumentError("coef", shortest(coef[m]) + " for " + quote(p.names[m]) +
+                                                " is not finite");
+            }
+        }
+        std::vector<double> response;
+        Problem weighted = p;
+        if (p.weights) weigh_response(weighted, quantile, response);
+        auto made = std::make_unique<VimorProfile>();
+        made->steps = profile(Module{objective, nullptr}, weighted, quantile, coef, j, lower, upper);
+        *out = made.release();
+    });
+}
+
+int32_t vimor_profile_steps(const VimorProfile *profile) {
+    return profile ? static_cast<int32_t>(profile->steps.size()) : 0;
+}
+
+int vimor_profile_get(const VimorProfile *profile, double *left, double *right,
+                      double *objective, double *correct) {
+    return guarded([&] {
+        need(profile, "the profile");
+        need(left, "the left ends");
+        need(right, "the right ends");
+        need(objective, "the objective");
+        need(correct, "the correct counts");
+        for (std::size_t s = 0; s < profile->steps.size(); ++s) {
+            const ProfileStep &step = profile->steps[s];
+            left[s] = step.left;
+            right[s] = step.right;
+            objective[s] = step.objective;
+            correct[s] = step.correct;
+        }
+    });
+}
+
+void vimor_profile_free(VimorProfile *profile) { delete profile; }
 
 int vimor_fit_new(const VimorProblem *problem, vimor_objective_fn objective,
                   vimor_search_fn search, VimorFit **out) {

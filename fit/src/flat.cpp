@@ -93,7 +93,7 @@ bool direct_change_point(const Problem &p, std::vector<double> &coef, std::int32
 }  // namespace
 
 void visit_change_points(const Problem &p, const double *coef,
-                         const std::function<void(std::int32_t, double)> &visit) {
+                         const std::function<void(std::int32_t, std::int32_t, double)> &visit) {
     const std::int32_t k = p.nreg, nfree = p.nfree();
     std::vector<double> term(k), prefix(k), work(coef, coef + nfree);
     std::vector<std::int64_t> threshold(k + 1);
@@ -110,7 +110,7 @@ void visit_change_points(const Problem &p, const double *coef,
         if (!finite) {
             for (std::int32_t j = 0; j < nfree; ++j) {
                 double point;
-                if (direct_change_point(p, work, j, i, point)) visit(j, point);
+                if (direct_change_point(p, work, j, i, point)) visit(j, i, point);
                 work[j] = coef[j];
             }
             continue;
@@ -131,7 +131,7 @@ void visit_change_points(const Problem &p, const double *coef,
             if (sign_at(hi) == first) continue;
             const double root = (from_ordinal(t) - before) / x;
             const std::int64_t guess = std::isfinite(root) ? ordinal(root) : 0;
-            visit(j, from_ordinal(
+            visit(j, i, from_ordinal(
                 first_true(lo, hi, guess, [&](std::int64_t c) { return sign_at(c) != first; })));
         }
     }
@@ -139,7 +139,7 @@ void visit_change_points(const Problem &p, const double *coef,
 
 std::vector<std::vector<double>> change_points(const Problem &p, const double *coef) {
     std::vector<std::vector<double>> points(p.nfree());
-    visit_change_points(p, coef, [&](std::int32_t j, double point) { points[j].push_back(point); });
+    visit_change_points(p, coef, [&](std::int32_t j, std::int32_t, double point) { points[j].push_back(point); });
     return points;
 }
 
@@ -168,7 +168,7 @@ void trim(std::vector<double> &v, std::size_t keep, bool nearest_smallest, bool 
 std::vector<Nearest> nearest_change_points(const Problem &p, const std::vector<double> &coef,
                                            std::size_t keep) {
     std::vector<Nearest> near(p.nfree());
-    visit_change_points(p, coef.data(), [&](std::int32_t j, double point) {
+    visit_change_points(p, coef.data(), [&](std::int32_t j, std::int32_t, double point) {
         Nearest &n = near[j];
         if (point > coef[j]) {
             n.above.push_back(point);
