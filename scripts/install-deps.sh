@@ -16,9 +16,10 @@ else
     libgtest-dev libgmock-dev libbenchmark-dev
     python3
     python3-numpy python3-pandas python3-pip python3-setuptools python3-venv python3-sklearn
-    python3-distributed
+    python3-distributed python3-matplotlib
     clang-14 libclang-rt-14-dev valgrind
-    r-base-dev r-cran-testthat r-cran-jsonlite
+    r-base-dev r-cran-testthat r-cran-jsonlite r-cran-knitr r-cran-rmarkdown pandoc
+    help2man
   )
 fi
 packages+=("$@")
