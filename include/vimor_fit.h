@@ -271,6 +271,12 @@ VIMOR_FIT_API int vimor_interval(double estimate, const double *draws, int32_t c
                                  int32_t nobs, int32_t size, double level, int symmetric,
                                  double *lower, double *upper);
 
+/* The draws as the interval reads them, for pictures: estimate + (size /
+ * nobs)^(1/3) (draw - estimate) into out (count values); size is nobs for
+ * bootstrap draws, which are already of the full sample's size. */
+VIMOR_FIT_API int vimor_scaled_draws(double estimate, const double *draws, int32_t count,
+                                     int32_t nobs, int32_t size, double *out);
+
 /* The fit's warnings (signs that it may not mean what it seems), after
  * vimor_fit_finish_restarts: their number, and warning i (valid until the
  * fit is freed), with other arguments written {key}. */

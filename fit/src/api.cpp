@@ -396,6 +396,24 @@ int vimor_interval(double estimate, const double *draws, int32_t count, int32_t 
     });
 }
 
+int vimor_scaled_draws(double estimate, const double *draws, int32_t count, int32_t nobs,
+                       int32_t size, double *out) {
+    return guarded([&] {
+        if (count < 0) throw ArgumentError("subsamples", "a negative number of draws");
+        if (count > 0) {
+            need(draws, "the draws");
+            need(out, "the output");
+        }
+        if (nobs < 1 || size < 1 || size > nobs) {
+            throw ArgumentError("subsample_size", std::to_string(size) + " is not a subsample size of " +
+                                                      std::to_string(nobs) + " observations");
+        }
+        const std::vector<double> v =
+            vimor_fit::scaled_draws(estimate, std::vector<double>(draws, draws + count), nobs, size);
+        std::copy(v.begin(), v.end(), out);
+    });
+}
+
 int32_t vimor_fit_warning_count(const VimorFit *fit) {
     return fit ? static_cast<int32_t>(fit->fit.warnings().size()) : 0;
 }

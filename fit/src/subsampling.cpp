@@ -175,6 +175,16 @@ void check_enough_subsamples(std::int32_t count, double level, bool symmetric,
                             "higher level; raise {" + key + "} or lower {level}");
 }
 
+std::vector<double> scaled_draws(double estimate, const std::vector<double> &draws,
+                                 std::int32_t nobs, std::int32_t size) {
+    const double ratio = std::pow(static_cast<double>(size) / nobs, 1.0 / 3.0);
+    std::vector<double> out(draws.size());
+    for (std::size_t r = 0; r < draws.size(); ++r) {
+        out[r] = estimate + ((draws[r] - estimate) + 0.0) * ratio;
+    }
+    return out;
+}
+
 void interval(double estimate, const std::vector<double> &draws, std::int32_t nobs,
               std::int32_t size, double level, bool symmetric, double &lower, double &upper) {
     const std::int32_t count = static_cast<std::int32_t>(draws.size());

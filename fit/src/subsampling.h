@@ -86,6 +86,12 @@ void check_enough_subsamples(std::int32_t count, double level, bool symmetric,
 // Below this many subsamples a fit warns that its intervals are rough.
 constexpr std::int32_t kFewSubsamples = 50;
 
+// The draws as the interval reads them, on the full sample's scale:
+// estimate + (b/N)^(1/3) (draw - estimate); the symmetric interval's half
+// width is a quantile of their distances from the estimate. For pictures.
+std::vector<double> scaled_draws(double estimate, const std::vector<double> &draws,
+                                 std::int32_t nobs, std::int32_t size);
+
 // The interval of one coefficient from its estimate and its B subsample
 // estimates: d = (subsample - full) + 0 (no -0), r = (b / N)^(1/3);
 // symmetric e -+ |d|_(rank(level)) r, or equal-tailed

@@ -300,6 +300,11 @@ TEST(Intervals, RankAndEnds) {
     vimor_fit::interval(2, draws, 1000, 125, 0.8, true, lo, hi);
     EXPECT_EQ(lo, 1.5);
     EXPECT_EQ(hi, 2.5);
+    // The draws as pictures show them, on the same scale: 2 + d/2.
+    std::vector<double> scaled(5);
+    ASSERT_EQ(vimor_scaled_draws(2, draws.data(), 5, 1000, 125, scaled.data()), VIMOR_OK);
+    EXPECT_EQ(scaled, (std::vector<double>{2.25, 1.5, 2, 2.625, 1.875}));
+    EXPECT_EQ(vimor_scaled_draws(2, draws.data(), 5, 10, 11, scaled.data()), VIMOR_ERROR);
     vimor_fit::interval(2, {2, 2, 3, 5}, 1000, 125, 0.5, false, lo, hi);  // d_(3) = 1, d_(1) = 0
     EXPECT_EQ(lo, 1.5);
     EXPECT_EQ(hi, 2.0);
