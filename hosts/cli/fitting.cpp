@@ -8,6 +8,7 @@
 #include "error.h"
 #include "output.h"
 #include "progress.h"
+#include "text.h"
 
 vimor_fit::Problem core_problem(const Problem &problem) {
     vimor_fit::Problem view;
@@ -77,14 +78,7 @@ std::unique_ptr<FitResult> run_fit(const Module &module, const Problem &problem,
 void write_estimates(const std::string &path, const Problem &problem, const FitResult &fit) {
     std::vector<std::string> names;
     for (auto name = problem.names.begin(); name + 1 != problem.names.end(); ++name) {
-        // Quoted as CSV when the name holds a comma, a quote or a line break.
-        if (name->find_first_of(",\"\r\n") == std::string::npos) {
-            names.push_back(*name);
-            continue;
-        }
-        std::string quoted = "\"";
-        for (char c : *name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-        names.push_back(quoted + "\"");
+        names.push_back(csv_field(*name));
     }
     const std::vector<double> estimates = fit.get("subsample_estimates");
     const std::size_t nfree = problem.names.size() - 1;

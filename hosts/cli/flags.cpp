@@ -105,6 +105,7 @@ std::string flag_for(const std::string &argument) {
     if (argument.empty()) return "";
     if (argument == "fixed_coef") return "--normalize";
     if (argument == "names") return "--x";
+    if (argument == "window") return "--profile-window";
     for (const Flag &flag : kFlags) {
         if (argument == flag.key) return flag.flag;
     }
@@ -215,4 +216,11 @@ void add_search_flags(CLI::App &fit, SearchFlags &sf) {
     option("--interval", sf.interval, "symmetric (default) or equal-tailed", "KIND");
     option("--subsample-estimates", sf.estimates_file,
            "write each subsample fit's coefficients to FILE as CSV", "FILE");
+    option("--profile", sf.profile_file,
+           "write the objective along each free coefficient, the others at the estimate, to "
+           "FILE as CSV: coefficient,left,right,objective,correct, one row per step",
+           "FILE");
+    option("--profile-window", sf.profile_window,
+           "the ranges the profiles cover, one LO:HI per free coefficient (empty: the box)",
+           "LIST");
 }

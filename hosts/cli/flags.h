@@ -22,6 +22,7 @@ struct SearchFlags {
     std::string subsamples, subsample_size, subsample_restarts, level, interval;
     std::string bootstrap, bootstrap_restarts, bandwidth, hessian;
     std::string estimates_file;  // where to write the subsample estimates, if anywhere
+    std::string profile_file, profile_window;  // where to write the profiles, and over what
 };
 
 void add_search_flags(CLI::App &fit, SearchFlags &flags);

@@ -19,6 +19,7 @@
 #include "model.h"
 #include "module.h"
 #include "output.h"
+#include "profile.h"
 #include "progress.h"
 #include "report.h"
 #include "saved_model.h"
@@ -165,9 +166,12 @@ Evaluation evaluate(const Module &module, const Problem &problem, double quantil
 }
 
 // Before any work: no output may replace an input or another output.
-void check_outputs(const CommonFlags &f, const std::string &estimates_file = {}) {
+void check_outputs(const CommonFlags &f, const std::string &estimates_file = {},
+                   const std::string &profile_file = {}) {
     refuse_overwriting({{"the data file", f.data}, {"--model", f.model}, {"--library", f.library}},
-                       {{"--output", f.output}, {"--subsample-estimates", estimates_file}});
+                       {{"--output", f.output},
+                        {"--subsample-estimates", estimates_file},
+                        {"--profile", profile_file}});
 }
 
 void write_result(const CommonFlags &f, const std::string &text) {
@@ -177,7 +181,10 @@ void write_result(const CommonFlags &f, const std::string &text) {
 }
 
 int fit(const CommonFlags &f, const SearchFlags &sf) {
-    check_outputs(f, sf.estimates_file);
+    check_outputs(f, sf.estimates_file, sf.profile_file);
+    if (!sf.profile_window.empty() && sf.profile_file.empty()) {
+        throw UsageError("--profile-window: give --profile FILE too");
+    }
     const vimor_fit::Given given = given_settings(sf, f.quantile);
     const ModelTerms terms = terms_from_flags(f);
     const Problem problem = load_problem(f, terms);
@@ -186,6 +193,9 @@ int fit(const CommonFlags &f, const SearchFlags &sf) {
     const std::unique_ptr<FitResult> result = run_fit(module, problem, given);
     const bool intervals = result->settings().subsamples > 0 || result->settings().bootstrap > 0;
     if (intervals && !sf.estimates_file.empty()) write_estimates(sf.estimates_file, problem, *result);
+    if (!sf.profile_file.empty()) {
+        write_profiles(sf.profile_file, sf.profile_window, module, problem, *result);
+    }
     FitReport report{problem, terms, *result, module.path, {}};
     add_uncertainty(report);
     std::string text;

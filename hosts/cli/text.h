@@ -15,4 +15,8 @@ using vimor_fit::quote;
 // Without the spaces and tabs at either end.
 std::string trimmed(const std::string &text);
 
+// A CSV field: quoted, with quotes doubled, when it holds a comma, a quote or
+// a line break.
+std::string csv_field(const std::string &text);
+
 #endif

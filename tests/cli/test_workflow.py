@@ -4,6 +4,7 @@ the messages for flags it does not know."""
 import csv
 import io
 import json
+import math
 import os
 import pty
 import re
@@ -178,6 +179,77 @@ class WeightedModel(unittest.TestCase):
             self.assertIn(words, p.stderr)
 
 
+class Profiles(unittest.TestCase):
+    """--profile: each step's value is what score gives inside it, the steps
+    tile the box (or the window), and the estimate's step is its flat range."""
+
+    def setUp(self):
+        self.files = Files(self)
+        weights = [1.0, 2.0, 0.0, 0.5, 1.0, 3.0, 1.0, 0.25, 2.0, 1.0, 1.0, 0.0]
+        rows = [r + (w,) for r, w in zip(SEPARABLE_BUT_NOISY, weights)]
+        self.data = write_data(self.files, "d.csv", rows, header=("y", "a", "b", "c", "w"))
+        self.model = os.path.join(self.files.dir.name, "fit.json")
+        self.profile = os.path.join(self.files.dir.name, "profile.csv")
+        self.flags = ["--y", "y", "--x", "a,b", "--normalize", "c", "--intercept",
+                      "--weights", "w", "--quantile", "0.4"]
+
+    def fit(self, *more):
+        return run("fit", self.data, *self.flags, "--restarts", "3", "--json", "--output",
+                   self.model, "--profile", self.profile, *more)
+
+    def steps(self):
+        with open(self.profile, newline="") as f:
+            rows = list(csv.reader(f))
+        self.assertEqual(rows[0], ["coefficient", "left", "right", "objective", "correct"])
+        return [(r[0], *map(float, r[1:])) for r in rows[1:]]
+
+    def test_each_step_is_the_objective_score_gives_inside_it(self):
+        p = self.fit()
+        self.assertEqual(p.returncode, 0, p.stderr)
+        with open(self.model) as f:
+            fit = json.load(f)
+        coef = [r["coefficient"] for r in fit["regressors"][:-1]]
+        steps = self.steps()
+        for j, reg in enumerate(fit["regressors"][:-1]):
+            mine = [s for s in steps if s[0] == reg["name"]]
+            self.assertGreater(len(mine), 2)
+            self.assertEqual(mine[0][1], fit["settings"]["lower"][j])
+            self.assertEqual(mine[-1][2], fit["settings"]["upper"][j])
+            for (_, _, right, _, _), (_, left, _, _, _) in zip(mine, mine[1:]):
+                self.assertEqual(left, math.nextafter(right, math.inf))
+            for _, left, right, value, correct in mine:
+                at = list(coef)
+                at[j] = left + (right - left) / 2
+                p = run("score", self.data, *self.flags, "--coef", ",".join(map(repr, at)),
+                        "--json")
+                self.assertEqual(p.returncode, 0, p.stderr)
+                scored = json.loads(p.stdout)
+                self.assertEqual((scored["objective"], scored["correct"]), (value, correct))
+            held = [s for s in mine if s[1] <= coef[j] <= s[2]]
+            self.assertEqual(len(held), 1)
+            self.assertEqual(held[0][3], fit["objective"])
+            self.assertEqual(held[0][1:3], (max(reg["flat"][0], fit["settings"]["lower"][j]),
+                                            min(reg["flat"][1], fit["settings"]["upper"][j])))
+
+    def test_a_window_narrows_the_profile_and_bad_ones_are_named(self):
+        p = self.fit("--profile-window", "-1:0.5,,")
+        self.assertEqual(p.returncode, 0, p.stderr)
+        with open(self.model) as f:
+            upper = json.load(f)["settings"]["upper"]
+        steps = self.steps()
+        first = [s for s in steps if s[0] == "(Intercept)"]
+        self.assertEqual((first[0][1], first[-1][2]), (-1.0, 0.5))
+        self.assertEqual([s for s in steps if s[0] == "a"][-1][2], upper[1])
+        for window, words in (("-1:0.5", "expected 3 windows"), ("1,,", "is not LO:HI"),
+                              ("2:1,,", "is not a finite range"), ("x:1,,", "--profile-window")):
+            p = self.fit("--profile-window", window)
+            self.assertEqual(p.returncode, 2, p.stderr)
+            self.assertTrue(p.stderr.startswith("vimor: --profile-window: "), p.stderr)
+            self.assertIn(words, p.stderr)
+        p = run("fit", self.data, *self.flags, "--profile-window", "0:1,,")
+        self.assertIn("give --profile FILE too", p.stderr)
+
+
 class OutputSafety(unittest.TestCase):
     """An output never replaces an input or another output, however the path
     is spelled, and a failed run leaves the earlier file as it stood."""
@@ -216,7 +288,8 @@ class OutputSafety(unittest.TestCase):
                  (fit + ["--subsample-estimates", self.path("e.csv"), "--output",
                          os.path.join(here, "e.csv")], "--subsample-estimates", "--output"),
                  (fit + ["--subsample-estimates", self.path("link.csv")],
-                  "--subsample-estimates", "the data file")]
+                  "--subsample-estimates", "the data file"),
+                 (fit + ["--profile", self.path("hard.csv")], "--profile", "the data file")]
         before = self.contents()
         for args, flag, other in cases:
             with self.subTest(args=args[-1]):
