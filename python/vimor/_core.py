@@ -208,6 +208,20 @@ class Fit:
         flat = [v for record in records for v in record]
         self._call(name, self.fit, (ctypes.c_double * len(flat))(*flat))
 
+    def profile(self, coef, quantile, j, lower, upper):
+        """The objective along free coefficient j over [lower, upper], the others
+        at coef: the steps' left and right ends, objectives and correct counts."""
+        handle = ctypes.c_void_p()
+        self._call("vimor_profile_new", self.problem, self.lib.objective_fn,
+                   (ctypes.c_double * len(coef))(*coef), quantile, j, lower, upper,
+                   ctypes.byref(handle))
+        try:
+            columns = [numpy.empty(self.lib.core.vimor_profile_steps(handle)) for _ in range(4)]
+            self._call("vimor_profile_get", handle, *map(_data.pointer, columns))
+        finally:
+            self.lib.core.vimor_profile_free(handle)
+        return columns
+
     def warnings(self):
         core = self.lib.core
         return [spelled(core.vimor_fit_warning(self.fit, i).decode("utf-8", "replace"),
@@ -221,6 +235,16 @@ def interval(library, estimate, draws, nobs, size, level, symmetric):
                  nobs, size, level, int(symmetric), ctypes.byref(lower), ctypes.byref(upper),
                  spelling=None)
     return lower.value, upper.value
+
+
+def scaled_draws(library, estimate, draws, nobs, size):
+    """Subsample estimates (or bootstrap draws, size = nobs) on the full
+    sample's scale, as the interval reads them."""
+    given = numpy.ascontiguousarray(draws, dtype=numpy.float64)
+    out = numpy.empty(len(given))
+    library.call("vimor_scaled_draws", estimate, _data.pointer(given), len(given), nobs, size,
+                 _data.pointer(out), spelling=None)
+    return out
 
 
 def unit(shared, library, given, s, rows, restart_records=None):

@@ -2,10 +2,12 @@
 import numbers
 import time
 import warnings
+from collections.abc import Mapping
 from concurrent.futures import Executor
 
 import numpy
 from sklearn.base import BaseEstimator, ClassifierMixin
+from sklearn.exceptions import NotFittedError
 from sklearn.utils.multiclass import check_classification_targets
 from sklearn.utils.validation import check_array, check_is_fitted, check_X_y
 
@@ -175,6 +177,9 @@ class MaxScore(ClassifierMixin, BaseEstimator):
             self.classes_ = classes
             self.n_ones_ = int(numpy.count_nonzero(response))
             self._read(fit, records, names, design, frame, order, intercept, fixed)
+            # The arrays the core read, kept (not copied) for profile().
+            self._response, self._regressors = fit.response, fit.regressors
+            self._weights = fit.weights
             found = fit.warnings()
         finally:
             fit.close()
@@ -208,6 +213,7 @@ class MaxScore(ClassifierMixin, BaseEstimator):
         self.free_names_ = design[:-1]
         self._frame = frame
         self.flat_ = _pairs(zip(fit.get("flat_lower"), fit.get("flat_upper")), frame, design[:-1])
+        self._box = list(zip(fit.get("lower"), fit.get("upper")))
         self.certificate_ = None
         if fit.scalar("certify") > 0:
             self.certificate_ = {
@@ -276,6 +282,66 @@ class MaxScore(ClassifierMixin, BaseEstimator):
                                    self._interval_size, float(level), self._symmetric)
                     for j, draws in enumerate(self._draws)]
         return _pairs(ends, self._frame, self.free_names_)
+
+    def profile(self, name=None, window=None):
+        """The objective along each free coefficient, the others held at the
+        estimate: a DataFrame with one row per step (coefficient, left, right,
+        objective, correct), the objective being the module's own on the
+        doubles left..right and correct the (weighted) count classified
+        correctly. name: one free coefficient (None: all, in the order of
+        names_). window: a (lo, hi) pair, or a mapping from names to pairs
+        (the others: the fit's box); by default the fit's box."""
+        check_is_fitted(self)
+        if not hasattr(self, "_response"):
+            raise NotFittedError("profile: this MaxScore was fitted by an older vimor, which "
+                                 "kept no data; fit it again")
+        names = list(self.free_names_) if name is None else [self._free_name(name, "name")]
+        ends = self._windows(window, names)
+        problem = _core.Fit(resolve(self.library), self._response, self._regressors,
+                            self.n_obs_, self._design, self._design_coef[-1], self._weights)
+        try:
+            parts = [problem.profile(self._design_coef[:-1], self._quantile,
+                                     self.free_names_.index(n), lo, hi)
+                     for n, (lo, hi) in zip(names, ends)]
+        finally:
+            problem.close()
+        import pandas
+        table = pandas.DataFrame({
+            "coefficient": [n for n, part in zip(names, parts) for _ in part[0]],
+            **{key: numpy.concatenate([part[k] for part in parts])
+               for k, key in enumerate(("left", "right", "objective", "correct"))}})
+        return table
+
+    def _free_name(self, name, argument):
+        if not isinstance(name, str):
+            raise TypeError(f"{argument}: expected a coefficient name, got {type(name).__name__}")
+        if name == self._design[-1]:
+            raise ValueError(f"{argument}: {name!r} is the normalized coefficient, held at "
+                             f"fixed_coef; it has no profile")
+        if name not in self.free_names_:
+            raise ValueError(f"{argument}: {name!r} is not a free coefficient; they are "
+                             f"{', '.join(self.free_names_)}")
+        return name
+
+    def _windows(self, window, names):
+        """(lo, hi) for each of `names`: given, or the fit's box."""
+        box = dict(zip(self.free_names_, self._box))
+        if window is None:
+            return [box[n] for n in names]
+        if isinstance(window, Mapping):
+            given = {self._free_name(k, "window"): _window(v, f"window[{k!r}]")
+                     for k, v in window.items()}
+            return [given.get(n, box[n]) for n in names]
+        pair = _window(window, "window")
+        return [pair] * len(names)
+
+    def _scaled_draws(self):
+        """Each free coefficient's draws as its interval reads them, on the
+        full sample's scale."""
+        library = resolve(self.library)
+        return [_core.scaled_draws(library, self._design_coef[j], draws, self.n_obs_,
+                                   self._interval_size)
+                for j, draws in enumerate(self._draws)]
 
     # ------------------------------------------------------------ using the fit
 
@@ -412,6 +478,13 @@ def _normalized_index(names, normalize):
         raise ValueError(f"normalize: column {normalize} is out of range for "
                          f"{len(names)} columns")
     return int(normalize) % len(names)
+
+
+def _window(value, name):
+    if isinstance(value, (str, bytes, Mapping)) or not hasattr(value, "__len__") \
+            or len(value) != 2:
+        raise TypeError(f"{name}: expected a (lo, hi) pair, got {type(value).__name__}")
+    return _data.real(value[0], f"{name}[0]"), _data.real(value[1], f"{name}[1]")
 
 
 def _output(values, frame, names):
