@@ -1,13 +1,13 @@
 # Thin wrapper around CMake. `make run` builds the library and the command line
 # and runs the main job; `make test` builds and runs every test; `make install
-# PREFIX=...` installs the command line, the module, its header and the data.
+# PREFIX=...` installs the command line, its man page, the module, its header and the data.
 # All install missing Debian packages.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure configure-run build run test install clean
+.PHONY: all deps configure configure-run build run test install clean man
 
 all: build
 
@@ -41,6 +41,10 @@ test: build
 
 clean:
 	rm -rf $(BUILD)
+
+# The man page from the command line's --help; commit the result.
+man: build
+	hosts/cli/man/make-man.sh $(BUILD)/hosts/cli/vimor hosts/cli/man/vimor.1
 
 # The Windows DLL: cross-built with MinGW-w64, its export table checked, and
 # run under Wine against the Linux build's transcript.

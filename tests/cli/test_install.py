@@ -34,8 +34,9 @@ class Installed(unittest.TestCase):
                            capture_output=True, text=True, timeout=120)
         self.assertEqual(p.returncode, 0, p.stderr)
         for part in ("bin/vimor", "lib/libvimor.so", "include/vimor.h",
-                     "share/vimor/mroz_psid1976.csv"):
+                     "share/vimor/mroz_psid1976.csv", "share/man/man1/vimor.1"):
             self.assertTrue(os.path.exists(os.path.join(prefix, part)), part)
+        self.assert_man_page_is_current(prefix)
         env = {k: v for k, v in os.environ.items() if k != "VIMOR_LIBRARY"}
         env.update(HOME=home, PATH=os.path.join(prefix, "bin") + ":" + env["PATH"])
         commands = session_commands()
@@ -56,6 +57,20 @@ class Installed(unittest.TestCase):
             self.assertEqual(sum(1 for _ in f), 754)
         self.assertTrue(any(re.search(r"accuracy +0\.\d+ \(\d+ of 753 correct\)", out)
                             for out in outputs))
+
+    def assert_man_page_is_current(self, prefix):
+        """Every flag each command's --help lists is in the installed man page
+        (make man remakes it when a flag is added)."""
+        with open(os.path.join(prefix, "share/man/man1/vimor.1")) as f:
+            page = f.read().replace("\\-", "-")
+        for command in ("fit", "score", "predict"):
+            p = subprocess.run([os.path.join(prefix, "bin/vimor"), command, "--help"],
+                               capture_output=True, text=True, timeout=30)
+            flags = set(re.findall(r"^  (?:-h,)?(--[a-z0-9-]+)", p.stdout, re.M))
+            self.assertGreater(len(flags), 3, p.stdout)
+            for flag in sorted(flags):
+                self.assertRegex(page, rf"\n\.B (-h,)?{flag}\b", f"vimor {command} {flag}: "
+                                 f"run make man")
 
 
 if __name__ == "__main__":
