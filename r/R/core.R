@@ -121,7 +121,7 @@ matrix_data <- function(y, x) {
 
 matrix_spelling <- c(normalize = "x")
 
-vimor_objective <- function(y, x, coef, quantile = NULL, fixed_coef = NULL) {
+vimor_objective <- function(y, x, coef, quantile = NULL, fixed_coef = NULL, weights = NULL) {
   d <- matrix_data(y, x)
   if (!is.numeric(coef) || length(coef) != ncol(d$x) - 1L || anyNA(coef)) {
     fail("coef", "expected ", ncol(d$x) - 1L, " numbers (one per free coefficient), got ",
@@ -129,8 +129,18 @@ vimor_objective <- function(y, x, coef, quantile = NULL, fixed_coef = NULL) {
   }
   q <- core_settings(list(quantile = if (is.null(quantile)) vimor_defaults()$quantile else quantile))
   out <- .Call(C_vimor_r_score, d$y, d$x, fixed_value(fixed_coef), colnames(d$x),
-               as.double(coef), q$quantile)
+               row_weights(weights, nrow(d$x)), as.double(coef), q$quantile)
   checked(out, matrix_spelling)[[1]]
+}
+
+# Weights as doubles, one a row (NULL: unweighted); the core checks values.
+row_weights <- function(weights, n) {
+  if (is.null(weights)) return(NULL)
+  if (!is.numeric(weights) || is.factor(weights) || !is.null(dim(weights)) ||
+      length(weights) != n || anyNA(weights)) {
+    fail("weights", sprintf("expected one number per row (%d), got %s", n, describe(weights)))
+  }
+  as.double(weights)
 }
 
 # One search: a fit with one restart, seeded (seed1, seed2).

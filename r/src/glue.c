@@ -15,11 +15,13 @@
 typedef struct {
     VimorProblem *problem;
     VimorFit *fit;
+    VimorProfile *profile;
 } Core;
 
 static void core_free(SEXP ptr) {
     Core *core = R_ExternalPtrAddr(ptr);
     if (!core) return;
+    if (core->profile) vimor_profile_free(core->profile);
     if (core->fit) vimor_fit_free(core->fit);
     if (core->problem) vimor_problem_free(core->problem);
     free(core);
@@ -208,25 +210,91 @@ SEXP vimor_r_index(SEXP x, SEXP fixed, SEXP names, SEXP coef) {
     return out;
 }
 
-/* The objective at coef and the observations it classifies right. */
-SEXP vimor_r_score(SEXP y, SEXP x, SEXP fixed, SEXP names, SEXP coef, SEXP quantile) {
-    SEXP data = PROTECT(allocVector(VECSXP, 2));
+/* The problem of y on x, weighted by `weights` (NULL: unweighted), in a core
+ * that keeps all three alive. */
+static SEXP scored_problem(SEXP y, SEXP x, SEXP fixed, SEXP names, SEXP weights) {
+    if (!isNull(weights) && (!isReal(weights) || XLENGTH(weights) != XLENGTH(y)))
+        error("internal: bad weights");
+    SEXP data = PROTECT(allocVector(VECSXP, 3));
     SET_VECTOR_ELT(data, 0, y);
     SET_VECTOR_ELT(data, 1, x);
+    SET_VECTOR_ELT(data, 2, weights);
     SEXP ptr = PROTECT(core_new(data));
+    Core *core = R_ExternalPtrAddr(ptr);
+    if (problem_new(y, x, fixed, names, core) != VIMOR_OK ||
+        (!isNull(weights) && vimor_problem_set_weights(core->problem, REAL(weights)) != VIMOR_OK)) {
+        UNPROTECT(2);
+        return failure(ptr);
+    }
+    UNPROTECT(2);
+    return ptr;
+}
+
+/* The objective at coef and the observations it classifies right. */
+SEXP vimor_r_score(SEXP y, SEXP x, SEXP fixed, SEXP names, SEXP weights, SEXP coef,
+                   SEXP quantile) {
+    if (!isReal(coef) || XLENGTH(coef) != ncols(x) - 1 || !isReal(quantile) || XLENGTH(quantile) != 1)
+        error("internal: bad arguments");
+    SEXP ptr = PROTECT(scored_problem(y, x, fixed, names, weights));
+    if (TYPEOF(ptr) != EXTPTRSXP) {
+        UNPROTECT(1);
+        return ptr;
+    }
     Core *core = R_ExternalPtrAddr(ptr);
     SEXP out = PROTECT(allocVector(REALSXP, 2));
     double correct = 0;
-    if (!isReal(coef) || XLENGTH(coef) != ncols(x) - 1 || !isReal(quantile) || XLENGTH(quantile) != 1)
-        error("internal: bad arguments");
-    if (problem_new(y, x, fixed, names, core) != VIMOR_OK ||
-        vimor_score(core->problem, _fcna_, REAL(coef), REAL(quantile)[0], REAL(out), &correct) !=
-            VIMOR_OK)
+    if (vimor_score(core->problem, _fcna_, REAL(coef), REAL(quantile)[0], REAL(out), &correct) !=
+        VIMOR_OK)
         out = failure(NULL);
     else
         REAL(out)[1] = correct;
     core_free(ptr);
-    UNPROTECT(3);
+    UNPROTECT(2);
+    return out;
+}
+
+/* The objective along free coefficient j (from 0) over [lower, upper], the
+ * others held at coef: list(left, right, objective, correct), a value a step. */
+SEXP vimor_r_profile(SEXP y, SEXP x, SEXP fixed, SEXP names, SEXP weights, SEXP coef,
+                     SEXP quantile, SEXP j, SEXP lower, SEXP upper) {
+    if (!isReal(coef) || XLENGTH(coef) != ncols(x) - 1 || !isReal(quantile) ||
+        XLENGTH(quantile) != 1 || !isReal(lower) || XLENGTH(lower) != 1 || !isReal(upper) ||
+        XLENGTH(upper) != 1)
+        error("internal: bad arguments");
+    SEXP ptr = PROTECT(scored_problem(y, x, fixed, names, weights));
+    if (TYPEOF(ptr) != EXTPTRSXP) {
+        UNPROTECT(1);
+        return ptr;
+    }
+    Core *core = R_ExternalPtrAddr(ptr);
+    if (vimor_profile_new(core->problem, _fcna_, REAL(coef), REAL(quantile)[0], asInteger(j),
+                          REAL(lower)[0], REAL(upper)[0], &core->profile) != VIMOR_OK) {
+        UNPROTECT(1);
+        return failure(ptr);
+    }
+    static const char *labels[] = {"left", "right", "objective", "correct"};
+    int32_t n = vimor_profile_steps(core->profile);
+    SEXP out = PROTECT(named_list(4, labels));
+    for (int i = 0; i < 4; ++i) SET_VECTOR_ELT(out, i, allocVector(REALSXP, n));
+    if (vimor_profile_get(core->profile, REAL(VECTOR_ELT(out, 0)), REAL(VECTOR_ELT(out, 1)),
+                          REAL(VECTOR_ELT(out, 2)), REAL(VECTOR_ELT(out, 3))) != VIMOR_OK) {
+        UNPROTECT(2);
+        return failure(ptr);
+    }
+    core_free(ptr);
+    UNPROTECT(2);
+    return out;
+}
+
+/* A coefficient's subsample or bootstrap draws on the full sample's scale,
+ * as the interval reads them. */
+SEXP vimor_r_scaled_draws(SEXP estimate, SEXP draws, SEXP nobs, SEXP size) {
+    if (!isReal(draws)) error("internal: bad draws");
+    SEXP out = PROTECT(allocVector(REALSXP, XLENGTH(draws)));
+    if (vimor_scaled_draws(asReal(estimate), REAL(draws), LENGTH(draws), asInteger(nobs),
+                           asInteger(size), REAL(out)) != VIMOR_OK)
+        out = failure(NULL);
+    UNPROTECT(1);
     return out;
 }
 
