@@ -76,7 +76,8 @@ class MaxScore(ClassifierMixin, BaseEstimator):
     improved, box), and with intervals resamples_certified_ (the subsample fits
     or draws proven optimal, left with a bound, improved; each certified
     within certify / B seconds). decision_function gives x . beta, predict
-    classes_[1] where it is >= 0, score the accuracy.
+    classes_[1] where it is >= 0, score the accuracy; profile() the exact
+    objective along each free coefficient (drawn by vimor.plot_profile).
     """
 
     def __init__(self, quantile=None, normalize=None, fixed_coef=None, intercept=False,
