@@ -78,6 +78,14 @@ class ProfileTest(unittest.TestCase):
                 model.profile(**arguments)
         with self.assertRaises(NotFittedError):
             vimor.MaxScore().profile()
+        # An array fit used in place, changed afterwards, is not profiled as if unchanged.
+        X = numpy.asfortranarray(numpy.array([[1.0, 0.5], [2.0, -1.0], [0.0, 2.0], [1.5, 1.0],
+                                              [-1.0, 0.2], [0.3, -0.4]]))
+        own = vimor.MaxScore(restarts=1).fit(X, [1, 0, 1, 1, 0, 0])
+        own.profile()
+        X[0, 0] = 7.0
+        with self.assertRaisesRegex(ValueError, r"^profile: the data .* have changed"):
+            own.profile()
 
     def test_pictures(self):
         import matplotlib.pyplot as plt

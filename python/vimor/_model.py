@@ -2,6 +2,7 @@
 import numbers
 import time
 import warnings
+import zlib
 from collections.abc import Mapping
 from concurrent.futures import Executor
 
@@ -178,9 +179,11 @@ class MaxScore(ClassifierMixin, BaseEstimator):
             self.classes_ = classes
             self.n_ones_ = int(numpy.count_nonzero(response))
             self._read(fit, records, names, design, frame, order, intercept, fixed)
-            # The arrays the core read, kept (not copied) for profile().
+            # The arrays the core read, kept (not copied) for profile(), with a
+            # checksum: one may be the caller's own array, changed after fit.
             self._response, self._regressors = fit.response, fit.regressors
             self._weights = fit.weights
+            self._data_crc = _checksum(self._response, self._regressors, self._weights)
             found = fit.warnings()
         finally:
             fit.close()
@@ -296,6 +299,9 @@ class MaxScore(ClassifierMixin, BaseEstimator):
         if not hasattr(self, "_response"):
             raise NotFittedError("profile: this MaxScore was fitted by an older vimor, which "
                                  "kept no data; fit it again")
+        if _checksum(self._response, self._regressors, self._weights) != self._data_crc:
+            raise ValueError("profile: the data this model was fitted on have changed since "
+                             "(fit used the arrays given, without a copy); fit it again")
         names = list(self.free_names_) if name is None else [self._free_name(name, "name")]
         ends = self._windows(window, names)
         problem = _core.Fit(resolve(self.library), self._response, self._regressors,
@@ -441,6 +447,15 @@ class MaxScore(ClassifierMixin, BaseEstimator):
         lines.append("flat range: the values each coefficient can take, the others held, with "
                      "the objective unchanged; not a confidence interval")
         return "\n".join(lines)
+
+
+def _checksum(*arrays):
+    """CRC-32 of the arrays' bytes (None skipped): cheap next to a fit."""
+    crc = 0
+    for a in arrays:
+        if a is not None:
+            crc = zlib.crc32(memoryview(a.ravel(order="K")).cast("B"), crc)
+    return crc
 
 
 def _response(y, positive):
