@@ -180,7 +180,7 @@ typedef struct VimorProfile VimorProfile;
  * correct count), where the module's objective is objective[s], bit for bit,
  * and vimor_score's correct count is correct[s]. Exact, at the cost of
  * summing the rows after each change again (at most steps x N additions; a
- * window needing more than 4e9 is refused, blaming "window"). */
+ * window needing more than 2e10 is refused, blaming "window"). */
 VIMOR_FIT_API int vimor_profile_new(const VimorProblem *problem, vimor_objective_fn objective,
                                     const double *coef, double quantile, int32_t j,
                                     double lower, double upper, VimorProfile **out);

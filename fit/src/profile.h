@@ -27,7 +27,7 @@ struct ProfileStep {
 // times N; a window needing more than max_additions of them is refused.
 std::vector<ProfileStep> profile(const Module &module, const Problem &problem, double quantile,
                                  const double *coef, std::int32_t j, double lower, double upper,
-                                 double max_additions = 4e9);
+                                 double max_additions = 2e10);
 
 }  // namespace vimor_fit
 

@@ -1,6 +1,6 @@
-"""The README's first session, run as written after installing into a fresh
-prefix: the installed vimor finds its module in lib/ and its data in
-share/vimor/, and a saved fit drives predict and score."""
+"""The shell examples of the README and the tutorial, run as written after
+installing into a fresh prefix: the installed vimor finds its module in lib/
+and its data in share/vimor/, and a saved fit drives predict and score."""
 import os
 import re
 import shutil
@@ -12,21 +12,28 @@ from test_cli import sanitized
 
 BUILD = os.environ.get("VIMOR_BUILD_DIR", "../../build")
 README = os.environ.get("VIMOR_README", "../../README.md")
+TUTORIAL = os.environ.get("VIMOR_TUTORIAL", "../../docs/tutorial.md")
 
 
-def session_commands():
-    """The README's indented `vimor ...` lines under "Install and a first session"."""
-    with open(README) as f:
-        text = f.read()
-    section = text.split("### Install and a first session", 1)[1].split("\n### ", 1)[0]
-    return [line.strip() for line in section.splitlines() if line.startswith("    vimor ")]
+def shell_examples(path):
+    """Every command of the file's ```sh blocks, in order (a line ending in a
+    backslash continues on the next), but the build's own `make` and the
+    `export PATH` the test sets itself."""
+    with open(path) as f:
+        blocks = re.findall(r"^```sh\n(.*?)^```", f.read(), re.M | re.S)
+    commands = []
+    for block in blocks:
+        for command in block.replace("\\\n", " ").splitlines():
+            if command.strip() and not command.startswith(("make ", "export PATH=")):
+                commands.append(command.strip())
+    return commands
 
 
 class Installed(unittest.TestCase):
     # The session's default fit takes minutes in an unoptimised sanitized
     # build, and such a build is not one to install.
     @unittest.skipIf(sanitized(), "a sanitized build")
-    def test_readme_session_runs_after_install(self):
+    def test_readme_and_tutorial_examples_run_after_install(self):
         home = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, home)
         prefix = os.path.join(home, ".local")
@@ -39,8 +46,11 @@ class Installed(unittest.TestCase):
         self.assert_man_page_is_current(prefix)
         env = {k: v for k, v in os.environ.items() if k != "VIMOR_LIBRARY"}
         env.update(HOME=home, PATH=os.path.join(prefix, "bin") + ":" + env["PATH"])
-        commands = session_commands()
-        self.assertGreaterEqual(len(commands), 4)
+        commands = shell_examples(README)
+        self.assertGreaterEqual(len(commands), 6)
+        tutorial = shell_examples(TUTORIAL)
+        self.assertGreaterEqual(len(tutorial), 5)
+        commands += tutorial
         outputs = []
         for command in commands:
             p = subprocess.run(["bash", "-c", command], cwd=home, env=env, capture_output=True,
