@@ -120,10 +120,13 @@ plot.profile.maxscore <- function(x, ...) {
     value <- c(s$objective, s$objective[n])
     do.call(plot, with_defaults(list(x = at, y = value, type = "n", main = name, xlab = name,
                                      ylab = "objective"), list(...)))
-    if (!is.null(flat) && name %in% rownames(flat)) {
+    # The flat range cut to the window, when the window holds the estimate.
+    shade <- if (!is.null(flat) && name %in% rownames(flat)) {
+      c(max(flat[name, 1], at[1]), min(flat[name, 2], at[n + 1]))
+    }
+    if (length(shade) && shade[1] <= shade[2]) {
       usr <- par("usr")
-      rect(max(flat[name, 1], at[1]), usr[3], min(flat[name, 2], at[n + 1]), usr[4],
-           col = "grey85", border = "grey60")
+      rect(shade[1], usr[3], shade[2], usr[4], col = "grey85", border = "grey60")
     }
     lines(at, value, type = "s")
     if (!is.null(estimate)) abline(v = estimate[[name]], col = "red")
@@ -137,7 +140,7 @@ plot.profile.maxscore <- function(x, ...) {
 plot.maxscore <- function(x, which = c("profile", "intervals"), ...) {
   which <- one_of(which, c("profile", "intervals"), "which")
   if (which == "profile") {
-    fit_data(x, "x")
+    fit_data(x, "x")  # a fit without its data is plot's argument to blame, not profile's
     return(invisible(plot(profile(x), ...)))
   }
   sub <- x$subsamples

@@ -41,6 +41,19 @@ test_that("each step holds the module's objective, and the estimate's step is it
   expect_equal(prof$correct, 753 / 2 + 753 * prof$objective)
 })
 
+test_that("the profile rebuilds the fit's design through factors, subset and na.action", {
+  d <- latent_data(120, 5)
+  d$x[3] <- NA
+  fit <- fit_quick(y ~ x + g, d, normalize = ~ income, subset = w > -3, na.action = na.exclude)
+  prof <- profile(fit)
+  expect_identical(unique(prof$coefficient), c("(Intercept)", "x", "gb", "gc"))
+  for (name in unique(prof$coefficient)) {
+    s <- prof[prof$coefficient == name, ]
+    k <- which(s$left <= coef(fit)[[name]] & coef(fit)[[name]] <= s$right)
+    expect_identical(s$objective[k], fit$objective)
+  }
+})
+
 test_that("a window narrows the profile to the steps inside it", {
   full <- profile(plain, which = "age")
   inner <- full$right > -12 & full$left < -6
