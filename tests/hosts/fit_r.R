@@ -57,4 +57,9 @@ if (!is.null(fit$certificate)) {
                           upper_correct = c$upper_correct, nodes = c$nodes,
                           improved = c$improved)
 }
+if (isTRUE(request$profile)) {
+  p <- profile(fit)
+  out$profile <- list(coefficient = as.character(p$coefficient), left = hex(p$left),
+                      right = hex(p$right), objective = hex(p$objective), correct = hex(p$correct))
+}
 cat(jsonlite::toJSON(out, auto_unbox = TRUE), "\n")

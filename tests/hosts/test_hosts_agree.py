@@ -356,6 +356,39 @@ class RAgrees(unittest.TestCase):
         self.assertEqual(model.conf_int().tolist(),
                          [x["interval"] for x in cli["regressors"][:2]])
 
+    def test_profiles(self):
+        # A weighted fit at quantile 0.4: every step of every profile, the same
+        # bits from the command line's CSV, Python's DataFrame and R's profile().
+        rep, seed, seed2, kind, columns, y = interval_cases()[0]
+        rng = random.Random(4)
+        weights = [rng.choice([0.0, 1.0, 2.0, 0.5]) for _ in y]
+        with tempfile.TemporaryDirectory() as folder:
+            path = write_csv(folder, dict(columns, w=weights), y)
+            steps = os.path.join(folder, "profile.csv")
+            p = subprocess.run([CLI, "fit", path, "--y", "y", "--x", "x1", "--normalize", "x2",
+                                "--intercept", "--weights", "w", "--quantile", "0.4",
+                                "--restarts", "3", "--seed", str(seed), "--seed2", str(seed2),
+                                "--profile", steps], capture_output=True, text=True, timeout=120)
+            self.assertEqual(p.returncode, 0, p.stderr)
+            with open(steps, newline="") as f:
+                cli = [(r["coefficient"], *(float(r[k]).hex() for k in
+                                            ("left", "right", "objective", "correct")))
+                       for r in csv.DictReader(f)]
+            request = dict(formula="y ~ x1", normalize="x2", restarts=3, seed=seed, seed2=seed2,
+                           quantile=0.4, weights="w", profile=True)
+            r = r_fit(folder, request, dict(columns, w=weights, y=y))["profile"]
+        self.assertGreater(len(cli), 10)
+        self.assertEqual(list(zip(r["coefficient"], *(map(lambda v: float.fromhex(v).hex(),
+                                                          r[k]) for k in
+                                                      ("left", "right", "objective",
+                                                       "correct")))), cli)
+        model = vimor.MaxScore(normalize="x2", intercept=True, restarts=3, seed=seed,
+                               seed2=seed2, quantile=0.4).fit(columns, y, sample_weight=weights)
+        python = model.profile()
+        self.assertEqual([(n, *(float(v).hex() for v in values)) for n, *values in
+                          python[["coefficient", "left", "right", "objective",
+                                  "correct"]].itertuples(index=False)], cli)
+
     def test_bootstrap_intervals(self):
         # The reshaped bootstrap on a weighted fit: V, the draws and the
         # intervals, the same bits in the three hosts.
