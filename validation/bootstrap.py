@@ -80,7 +80,8 @@ def fit(args, folder, data, design, method):
         command += ["--certify", str(args.certify)]
     if method == "bootstrap":
         command += ["--bootstrap", str(args.draws), "--bootstrap-restarts",
-                    str(args.draw_restarts), "--bandwidth", str(args.bandwidth)]
+                    str(args.draw_restarts), "--bandwidth", str(args.bandwidth),
+                    "--hessian", args.hessian]
     else:
         command += ["--subsamples", str(args.draws), "--subsample-restarts",
                     str(args.draw_restarts)]
@@ -108,8 +109,10 @@ def replicate(args, design, n, rep):
             result, draws, seconds = fit(args, folder, data, design, method)
             # A bootstrap draw has N rows: the subsampling rule with b = N.
             b = n if method == "bootstrap" else result["inference"]["subsample_size"]
-            if method == "bootstrap" and args.bandwidth != 0.5:
-                method = f"bootstrap c={args.bandwidth:g}"
+            if method == "bootstrap" and args.hessian != "kernel":
+                method = f"bootstrap {args.hessian}"
+            if method.startswith("bootstrap") and args.bandwidth != 0.5:
+                method += f" c={args.bandwidth:g}"
             if args.certify > 0:
                 method += " certified"
             record = {"design": design, "n": n, "rep": rep, "method": method,
@@ -172,6 +175,7 @@ def main():
     ap.add_argument("--restarts", type=int, default=4)
     ap.add_argument("--draw-restarts", type=int, default=4)
     ap.add_argument("--bandwidth", type=float, default=0.5)
+    ap.add_argument("--hessian", default="kernel", choices=("kernel", "crossfit", "numerical"))
     ap.add_argument("--methods", default="bootstrap,subsampling")
     ap.add_argument("--certify", type=float, default=0.0,
                     help="seconds of certificate per fit, shared by its draws (0: none)")

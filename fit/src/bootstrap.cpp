@@ -47,32 +47,73 @@ double index_spread(const std::vector<double> &v) {
 
 }  // namespace
 
-Curvature kernel_curvature(const Problem &p, double quantile, const std::vector<double> &coef,
-                           double c) {
+namespace {
+
+// The kernel sum of kernel_curvature, unfinished (lower triangle and its
+// mirror), and the bandwidth it used.
+std::vector<double> kernel_matrix(const Problem &p, double quantile,
+                                  const std::vector<double> &coef, double c, double &h) {
     const std::int32_t m = p.nfree(), n = p.nobs;
     const std::vector<double> v = indices(p, coef);
-    const double h = c * index_spread(v) * std::pow(double(n), -1.0 / 7.0);
+    h = c * index_spread(v) * std::pow(double(n), -1.0 / 7.0);
     const double base = 1.0 - quantile;
-    Curvature out;
-    out.size = m;
-    out.bandwidth = h;
-    out.matrix.assign(std::size_t(m) * m, 0.0);
+    std::vector<double> matrix(std::size_t(m) * m, 0.0);
     for (std::int32_t i = 0; i < n; ++i) {
         const double u = v[i] / h;
         const double g = 2.0 * p.weight(i) * (p.response[i] - base) * u * phi(u);
         if (g == 0.0) continue;
         for (std::int32_t j = 0; j < m; ++j) {
             const double gx = g * p.column(j)[i];
-            for (std::int32_t k = 0; k <= j; ++k) out.matrix[j * m + k] += gx * p.column(k)[i];
+            for (std::int32_t k = 0; k <= j; ++k) matrix[j * m + k] += gx * p.column(k)[i];
         }
     }
     const double scale = double(n) * h * h;
     for (std::int32_t j = 0; j < m; ++j) {
         for (std::int32_t k = 0; k <= j; ++k) {
-            out.matrix[j * m + k] = out.matrix[j * m + k] / scale;
-            out.matrix[k * m + j] = out.matrix[j * m + k];
+            matrix[j * m + k] = matrix[j * m + k] / scale;
+            matrix[k * m + j] = matrix[j * m + k];
         }
     }
+    return matrix;
+}
+
+}  // namespace
+
+Curvature kernel_curvature(const Problem &p, double quantile, const std::vector<double> &coef,
+                           double c) {
+    Curvature out;
+    out.size = p.nfree();
+    out.matrix = kernel_matrix(p, quantile, coef, c, out.bandwidth);
+    finish_curvature(out, p);
+    return out;
+}
+
+Curvature crossfit_curvature(const Module &module, const Problem &p, const Settings &s) {
+    std::vector<std::int32_t> rows[2];
+    for (std::int32_t i = 0; i < p.nobs; ++i) rows[i % 2].push_back(i);
+    std::vector<double> response[2], regressors[2], estimate[2];
+    Problem half[2];
+    for (int a = 0; a < 2; ++a) {
+        half[a] = subproblem(p, rows[a].data(), static_cast<std::int32_t>(rows[a].size()),
+                             response[a], regressors[a]);
+        const std::int32_t seed2 = static_cast<std::int32_t>(
+            (std::int64_t(s.seed2) + 1 + s.bootstrap + a) % kSeed2Streams);
+        std::vector<Restart> restarts(s.bootstrap_restarts);
+        for (std::int32_t r = 0; r < s.bootstrap_restarts; ++r) {
+            restarts[r] = run_restart(module, half[a], s, seed2, r);
+        }
+        estimate[a] = restarts[choose(restarts, s.maximize, s.tolerance).best].best;
+    }
+    // The halves' response is the module's (weights folded in), so the
+    // kernel sums weigh each row as the whole sample's does.
+    Curvature out;
+    out.size = p.nfree();
+    double h[2];
+    const std::vector<double> even = kernel_matrix(half[0], s.quantile, estimate[1], s.bandwidth, h[0]);
+    const std::vector<double> odd = kernel_matrix(half[1], s.quantile, estimate[0], s.bandwidth, h[1]);
+    out.matrix.resize(even.size());
+    for (std::size_t k = 0; k < even.size(); ++k) out.matrix[k] = 0.5 * even[k] + 0.5 * odd[k];
+    out.bandwidth = 0.5 * h[0] + 0.5 * h[1];
     finish_curvature(out, p);
     return out;
 }

@@ -40,6 +40,15 @@ struct Curvature {
 Curvature kernel_curvature(const Problem &p, double quantile, const std::vector<double> &coef,
                            double c);
 
+// The kernel plug-in cross-fitted: the rows split into even and odd
+// positions, each half fitted (with the fit's box and settings,
+// bootstrap_restarts restarts from seeds (seed + r, seed2 + 1 + B + half)),
+// and V the mean of each half's kernel curvature at the other half's
+// estimate, h from that half. At its own estimate a sample's curvature is
+// biased up (the estimate sits on the sample's own peak); at an estimate
+// from other data it is not.
+Curvature crossfit_curvature(const Module &module, const Problem &p, const Settings &s);
+
 // Second differences of the module's objective with steps
 // e_k = N^(-1/7) sd(v) / sd(x_k) (|mean| for a constant column).
 Curvature numerical_curvature(const Module &module, const Problem &p, double quantile,

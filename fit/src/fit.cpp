@@ -97,9 +97,16 @@ void Fit::finish_restarts(std::vector<Restart> restarts) {
         warnings_.push_back(missed_maximum(certificate_, searched_objective_, settings_.maximize));
     }
     if (bootstrap()) {
-        curvature_ = settings_.kernel_hessian
-                         ? kernel_curvature(data_, settings_.quantile, coef_, settings_.bandwidth)
-                         : numerical_curvature(module_, data_, settings_.quantile, coef_);
+        switch (settings_.hessian) {
+            case kHessianNumerical:
+                curvature_ = numerical_curvature(module_, data_, settings_.quantile, coef_);
+                break;
+            case kHessianCrossfit:
+                curvature_ = crossfit_curvature(module_, data_, settings_);
+                break;
+            default:
+                curvature_ = kernel_curvature(data_, settings_.quantile, coef_, settings_.bandwidth);
+        }
         half_ = draw_half_widths(data_, settings_.quantile, coef_, curvature_);
         if (curvature_.floored) {
             warnings_.push_back("the estimated curvature V is not positive definite (smallest "

@@ -158,11 +158,13 @@ void Given::set(const std::string &key, const std::vector<double> &values) {
 
 void Given::set_text(const std::string &key, const std::string &value) {
     if (key == "hessian") {
-        if (value != "kernel" && value != "numerical") {
-            throw ArgumentError(key, quote(value) + " is neither kernel nor numerical");
+        for (const int h : {kHessianNumerical, kHessianKernel, kHessianCrossfit}) {
+            if (value == hessian_name(h)) {
+                values_[key] = {double(h)};
+                return;
+            }
         }
-        values_[key] = {value == "kernel" ? 1.0 : 0.0};
-        return;
+        throw ArgumentError(key, quote(value) + " is none of kernel, crossfit and numerical");
     }
     if (key != "interval") throw ArgumentError("", "there is no text setting " + quote(key));
     if (value == "symmetric") {
@@ -312,7 +314,7 @@ Settings resolve(const Given &g, const Problem &p) {
     if (!(s.bandwidth > 0.0 && std::isfinite(s.bandwidth))) {
         throw ArgumentError("bandwidth", "must be a positive number");
     }
-    s.kernel_hessian = !g.has("hessian") || g["hessian"][0] == 1.0;
+    s.hessian = g.has("hessian") ? int(g["hessian"][0]) : kHessianKernel;
     if (s.bootstrap > 0) {
         if (s.subsamples > 0) {
             throw ArgumentError("bootstrap", "give {subsamples} or {bootstrap}, not both: each "
@@ -362,7 +364,7 @@ bool resolved_value(const Settings &s, const std::string &key, std::vector<doubl
         {"bootstrap", double(s.bootstrap)},
         {"bootstrap_restarts", double(s.bootstrap_restarts)},
         {"bandwidth", s.bandwidth},
-        {"hessian", s.kernel_hessian ? 1.0 : 0.0}};
+        {"hessian", double(s.hessian)}};
     for (const auto &[name, value] : scalars) {
         if (key == name) {
             out.assign(1, value);

@@ -35,8 +35,17 @@ struct Settings {
     // The reshaped bootstrap: B = 0 means none.
     std::int32_t bootstrap = 0, bootstrap_restarts = 0;
     double bandwidth = 0.5;     // c of h = c sd(x.b) N^(-1/7)
-    bool kernel_hessian = true;  // else second differences of the objective
+    int hessian = 1;            // one of the Hessian kinds below
 };
+
+// How the bootstrap estimates its curvature V: second differences of the
+// objective, the kernel plug-in at the estimate, or the kernel plug-in
+// cross-fitted over the two halves of the rows (each half's V at the other
+// half's estimate), which the estimate's own data cannot bend.
+enum Hessian : int { kHessianNumerical = 0, kHessianKernel = 1, kHessianCrossfit = 2 };
+inline const char *hessian_name(int h) {
+    return h == kHessianNumerical ? "numerical" : h == kHessianCrossfit ? "crossfit" : "kernel";
+}
 
 // Restarts of each bootstrap draw when not given.
 constexpr std::int32_t kBootstrapRestarts = 10;

@@ -54,8 +54,12 @@ void add_uncertainty(FitReport &report) {
             "{:<22} reshaped bootstrap, {} {:g}%, {} draws, {} restarts each; curvature by {}{}; "
             "{} draws searched again in a wider box; {:.2f} s",
             "intervals", s.symmetric ? "symmetric" : "equal-tailed", 100 * s.level, s.bootstrap,
-            s.bootstrap_restarts, s.kernel_hessian ? "kernel, h = " : "second differences",
-            s.kernel_hessian ? fmt::format("{:.4g}", fit.get("bandwidth_used")[0]) : "",
+            s.bootstrap_restarts,
+            s.hessian == vimor_fit::kHessianNumerical ? "second differences"
+            : s.hessian == vimor_fit::kHessianCrossfit ? "kernel cross-fitted on halves, h = "
+                                                       : "kernel, h = ",
+            s.hessian != vimor_fit::kHessianNumerical
+                ? fmt::format("{:.4g}", fit.get("bandwidth_used")[0]) : "",
             fit.count("edge_hits"), fit.get("subsample_seconds")[0]));
     }
     if (s.subsamples > 0) {
@@ -103,9 +107,10 @@ std::string inference_json(const FitResult &fit) {
         o.add("level", fmt::format("{}", s.level));
         o.add("draws", fmt::format("{}", s.bootstrap));
         o.add("restarts_per_draw", fmt::format("{}", s.bootstrap_restarts));
-        o.add("hessian", s.kernel_hessian ? "\"kernel\"" : "\"numerical\"");
+        o.add("hessian", fmt::format("\"{}\"", vimor_fit::hessian_name(s.hessian)));
         o.add("bandwidth_c", fmt::format("{}", s.bandwidth));
-        o.add("h", s.kernel_hessian ? fmt::format("{}", fit.get("bandwidth_used")[0]) : "null");
+        o.add("h", s.hessian != vimor_fit::kHessianNumerical
+                       ? fmt::format("{}", fit.get("bandwidth_used")[0]) : "null");
         o.add("curvature_eigenvalues", json_numbers(fit.get("curvature_eigenvalues")));
         o.add("curvature_floored", fit.count("curvature_floored") ? "true" : "false");
         o.add("box_half_widths", json_numbers(fit.get("draw_half_widths")));

@@ -58,7 +58,8 @@ class MaxScore(ClassifierMixin, BaseEstimator):
     subsampling intervals at `level` (interval "symmetric" or "equal-tailed")
     by conf_int(); bootstrap=B > 0 makes them by the reshaped bootstrap
     instead (B full-size draws, bootstrap_restarts searches each, the
-    curvature by hessian "kernel" with bandwidth c, or "numerical"; after
+    curvature by hessian "kernel" with bandwidth c, "crossfit" (the kernel
+    on each half of the rows at the other half's estimate) or "numerical"; after
     fit: bootstrap_estimates_ and inference_). certify=SECONDS > 0 runs a branch and bound over the box
     after the restarts, for at most that long: it proves that no point of the
     box does better than the estimate, or bounds how much better one could
@@ -248,7 +249,7 @@ class MaxScore(ClassifierMixin, BaseEstimator):
             self.inference_ = {
                 "method": "reshaped bootstrap", "draws": draws,
                 "restarts_per_draw": int(fit.scalar("bootstrap_restarts")),
-                "hessian": "kernel" if fit.scalar("hessian") == 1.0 else "numerical",
+                "hessian": {0.0: "numerical", 1.0: "kernel", 2.0: "crossfit"}[fit.scalar("hessian")],
                 "bandwidth_c": fit.scalar("bandwidth"), "h": fit.scalar("bandwidth_used"),
                 "curvature_eigenvalues": fit.get("curvature_eigenvalues"),
                 "curvature_floored": fit.scalar("curvature_floored") == 1.0,

@@ -46,8 +46,8 @@ core_settings <- function(values, free) {
     v <- values[[key]]
     if (is.null(v)) next
     if (key == "hessian") {
-      if (!is.character(v) || length(v) != 1L || !(v %in% c("kernel", "numerical"))) {
-        fail(key, "expected \"kernel\" or \"numerical\", got ",
+      if (!is.character(v) || length(v) != 1L || !(v %in% c("kernel", "crossfit", "numerical"))) {
+        fail(key, "expected \"kernel\", \"crossfit\" or \"numerical\", got ",
              if (is.character(v) && length(v) == 1L) sprintf("'%s'", v) else describe(v))
       }
       out[[key]] <- v

@@ -128,7 +128,7 @@ maxscore <- function(formula, data, quantile = NULL, normalize, fixed_coef = NUL
       estimates = matrix(fit$subsample_estimates, ncol = m, byrow = TRUE,
                          dimnames = list(NULL, free)),
       size = nrow(design), restarts = as.integer(fit$bootstrap_restarts),
-      hessian = if (fit$hessian == 1) "kernel" else "numerical", bandwidth = fit$bandwidth_used,
+      hessian = c("numerical", "kernel", "crossfit")[fit$hessian + 1], bandwidth = fit$bandwidth_used,
       eigenvalues = fit$curvature_eigenvalues, floored = fit$curvature_floored == 1,
       edge_hits = as.integer(fit$edge_hits), limit_hit = as.integer(fit$limit_hit),
       certified = certified_counts(fit),

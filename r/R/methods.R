@@ -64,7 +64,7 @@ print.summary.maxscore <- function(x, digits = max(3L, getOption("digits") - 3L)
   } else if (identical(sub$method, "reshaped bootstrap")) {
     cat(sprintf("intervals      reshaped bootstrap, %s, %d draws, %d restarts each; curvature by %s%s\n",
                 x$interval, nrow(sub$estimates), sub$restarts, sub$hessian,
-                if (sub$hessian == "kernel") sprintf(" (h = %.4g)", sub$bandwidth) else ""))
+                if (sub$hessian != "numerical") sprintf(" (h = %.4g)", sub$bandwidth) else ""))
     cat(sprintf("               %d draws searched again in a wider box; %d hit the evaluation limit in every restart; %.2f s\n",
                 sub$edge_hits, sub$limit_hit, sub$seconds))
   } else {
