@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -14,40 +16,76 @@ namespace vimor_fit {
 
 namespace {
 
-// The module's sum over rows from `from` on, given each row's sign, and the
-// correct count beside it: partial[i] is the sum before row i.
+// Steps whose sums are replayed side by side: each is a chain of the
+// module's additions that cannot start before its first changed row, and one
+// chain at a time waits on every addition, while independent ones overlap.
+constexpr int kLanes = 16;
+
+// The module's sum over the rows, replayed for several sign patterns at once
+// from the first row where they differ; partial[i] is the sum before row i
+// under the current pattern, and the correct count (weighted: total weight,
+// summed in row order) beside it.
 struct Replay {
     const Problem &p;
     std::vector<double> term;  // (1/N)(y_i - (1 - a)), as the module forms it
     std::vector<double> partial, partial_correct;
     std::vector<unsigned char> positive;
-    std::int64_t count = 0;  // unweighted correct count
+    std::vector<signed char> lane_from;  // the first lane that sees row i flipped
+    std::int64_t count = 0;              // unweighted correct count
 
     Replay(const Problem &problem, double quantile)
         : p(problem), term(problem.nobs), partial(problem.nobs + 1, 0.0),
-          partial_correct(problem.nobs + 1, 0.0), positive(problem.nobs, 0) {
+          partial_correct(problem.nobs + 1, 0.0), positive(problem.nobs, 0),
+          lane_from(problem.nobs, kLanes) {
         const double weight = 1.0 / static_cast<double>(p.nobs), shift = 1.0 - quantile;
         const double *y = p.module_y();
         for (std::int32_t i = 0; i < p.nobs; ++i) term[i] = weight * (y[i] - shift);
     }
-    bool correct(std::int32_t i) const { return bool(positive[i]) == (p.response[i] == 1.0); }
-    void run(std::int32_t from) {
+    bool correct(std::int32_t i, bool sign) const { return sign == (p.response[i] == 1.0); }
+    // Lane l sees the rows marked with lane_from <= l flipped (so the last
+    // lane sees every row marked); each lane's sum is the module's,
+    // term * (+1 or -1), exact, added in row order. The stored partial sums
+    // become the last lane's.
+    void run(std::int32_t from, int lanes, double *objective, double *correct_total) {
+        double sum[kLanes], hits[kLanes];
+        for (int l = 0; l < kLanes; ++l) {
+            sum[l] = partial[from];
+            hits[l] = partial_correct[from];
+        }
+        const double *w = p.weights;
         for (std::int32_t i = from; i < p.nobs; ++i) {
-            // term * (+1 or -1), exact, then added to the sum as the module does
-            partial[i + 1] = (positive[i] ? term[i] : -term[i]) + partial[i];
-            if (p.weights) {
-                partial_correct[i + 1] =
-                    correct(i) ? partial_correct[i] + p.weights[i] : partial_correct[i];
+            // The term under the stored signs; a lane that sees the row
+            // flipped adds its negation (the sign bit alone, so no branch).
+            const double t = positive[i] ? term[i] : -term[i];
+            std::uint64_t bits;
+            std::memcpy(&bits, &t, sizeof bits);
+            const int flipped_from = lane_from[i];
+            for (int l = 0; l < kLanes; ++l) {
+                const std::uint64_t lane_bits = bits ^ (std::uint64_t(l >= flipped_from) << 63);
+                double lane_term;
+                std::memcpy(&lane_term, &lane_bits, sizeof lane_term);
+                sum[l] = lane_term + sum[l];
             }
+            if (w) {
+                const bool right = correct(i, positive[i]);
+                for (int l = 0; l < kLanes; ++l) {
+                    hits[l] = right != (l >= flipped_from) ? hits[l] + w[i] : hits[l];
+                }
+            }
+            partial[i + 1] = sum[kLanes - 1];
+            partial_correct[i + 1] = hits[kLanes - 1];
+        }
+        for (int l = 0; l < lanes; ++l) {
+            objective[l] = sum[l];
+            correct_total[l] = hits[l];
         }
     }
     void flip(std::int32_t i) {
-        count -= correct(i);
+        count -= correct(i, positive[i]);
         positive[i] ^= 1;
-        count += correct(i);
+        count += correct(i, positive[i]);
+        lane_from[i] = kLanes;
     }
-    double objective() const { return partial[p.nobs]; }
-    double correct_total() const { return p.weights ? partial_correct[p.nobs] : double(count); }
 };
 
 bool same(double a, double b) { return a == b && std::signbit(a) == std::signbit(b); }
@@ -78,7 +116,7 @@ std::vector<ProfileStep> profile(const Module &module, const Problem &p, double 
             replay.positive[i] = index >= 0.0;
         }
     }
-    for (std::int32_t i = 0; i < p.nobs; ++i) replay.count += replay.correct(i);
+    for (std::int32_t i = 0; i < p.nobs; ++i) replay.count += replay.correct(i, replay.positive[i]);
 
     // Every row whose sign changes inside (lower, upper], in the order of the
     // point where it does.
@@ -106,35 +144,54 @@ std::vector<ProfileStep> profile(const Module &module, const Problem &p, double 
                                           "window");
     }
 
-    std::vector<ProfileStep> steps;
-    const auto close = [&](double left, double right) {
-        const double value = replay.objective(), correct = replay.correct_total();
-        if (!steps.empty() && same(steps.back().objective, value) &&
-            same(steps.back().correct, correct)) {
-            steps.back().right = right;
-        } else {
-            steps.push_back({left, right, value, correct});
-        }
-    };
-    replay.run(0);
-    if (!same(objective_at(module, p, quantile, at.data()), replay.objective())) {
+    // The groups of rows that change at one point, in order; value[g] and
+    // hits[g] are the objective and correct count after the first g groups.
+    std::vector<std::size_t> group_start;
+    for (std::size_t a = 0; a < flips.size(); ++a) {
+        if (a == 0 || flips[a].first != flips[a - 1].first) group_start.push_back(a);
+    }
+    const std::size_t groups = group_start.size();
+    group_start.push_back(flips.size());
+    std::vector<double> value(groups + 1), hits(groups + 1);
+    replay.run(0, 1, &value[0], &hits[0]);
+    if (!p.weights) hits[0] = double(replay.count);
+    if (!same(objective_at(module, p, quantile, at.data()), value[0])) {
         throw std::runtime_error("the module's objective differs from its sum replayed in the "
                                  "module's order; the module is not the one this core was "
                                  "built for");
     }
-    double left = lower;
-    for (std::size_t a = 0; a < flips.size();) {
-        const double point = flips[a].first;
-        close(left, std::nextafter(point, -HUGE_VAL));
+    for (std::size_t g0 = 0; g0 < groups; g0 += kLanes) {
+        const int lanes = static_cast<int>(std::min<std::size_t>(kLanes, groups - g0));
         std::int32_t first = p.nobs;
-        for (; a < flips.size() && flips[a].first == point; ++a) {
-            replay.flip(flips[a].second);
-            first = std::min(first, flips[a].second);
+        for (int l = 0; l < lanes; ++l) {
+            for (std::size_t a = group_start[g0 + l]; a < group_start[g0 + l + 1]; ++a) {
+                replay.lane_from[flips[a].second] = static_cast<signed char>(l);
+                first = std::min(first, flips[a].second);
+            }
         }
-        replay.run(first);
-        left = point;
+        replay.run(first, lanes, &value[g0 + 1], &hits[g0 + 1]);
+        for (int l = 0; l < lanes; ++l) {
+            for (std::size_t a = group_start[g0 + l]; a < group_start[g0 + l + 1]; ++a) {
+                replay.flip(flips[a].second);
+            }
+            if (!p.weights) hits[g0 + 1 + l] = double(replay.count);
+        }
     }
-    close(left, upper);
+
+    // Step g holds from the point of group g - 1 (the window's left end for
+    // g = 0) to the double before group g's (the right end for the last);
+    // neighbours alike in both values are one step.
+    std::vector<ProfileStep> steps;
+    for (std::size_t g = 0; g <= groups; ++g) {
+        const double left = g == 0 ? lower : flips[group_start[g - 1]].first;
+        const double right = g == groups ? upper : std::nextafter(flips[group_start[g]].first, -HUGE_VAL);
+        if (!steps.empty() && same(steps.back().objective, value[g]) &&
+            same(steps.back().correct, hits[g])) {
+            steps.back().right = right;
+        } else {
+            steps.push_back({left, right, value[g], hits[g]});
+        }
+    }
     return steps;
 }
 
