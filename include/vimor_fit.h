@@ -2,7 +2,7 @@
  * vimor_fit: the estimation core every vimor host uses. Above the module's two
  * exports it holds the whole procedure of a fit: the value checks, the
  * data-derived box, start, steps and tolerance, the restarts and the choice of
- * the best, the flat ranges, the fit's warnings, the subsample draws and fits
+ * the best, the flat ranges and profiles, the fit's warnings, the subsample draws and fits
  * and the subsampling intervals, the index x.b and the accuracy.
  *
  * It reaches the module only through the two function pointers a host gives
@@ -47,7 +47,8 @@
  * A NaN entry in lower, upper, start, step or step_gain stands for that
  * coefficient's default (so a host can give some coefficients by name).
  * Text keys (vimor_fit_set_text): interval = "symmetric" | "equal-tailed";
- * hessian = "kernel" (default) | "numerical" (the bootstrap's curvature).
+ * hessian = "kernel" (default) | "crossfit" (the kernel on each half of the
+ * rows at the other half's estimate) | "numerical" (the bootstrap's curvature).
  *
  * Result keys (vimor_fit_size, vimor_fit_get), after the step that makes them:
  *   prepare:   every setting key above, resolved ("interval": 1 symmetric,
@@ -80,7 +81,7 @@
  *   bootstrap (after restarts): "curvature" ((K-1)^2, row-major, after the
  *              floor), "curvature_eigenvalues" (before it, in standard
  *              units, largest first), "curvature_floored", "bandwidth_used"
- *              (h; 0 for second differences), "draw_half_widths" (K-1)
+ *              (h, the halves' mean when cross-fitted; 0 for second differences), "draw_half_widths" (K-1)
  */
 #ifndef VIMOR_FIT_H
 #define VIMOR_FIT_H
