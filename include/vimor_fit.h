@@ -81,7 +81,8 @@
  *   bootstrap (after restarts): "curvature" ((K-1)^2, row-major, after the
  *              floor), "curvature_eigenvalues" (before it, in standard
  *              units, largest first), "curvature_floored", "bandwidth_used"
- *              (h, the halves' mean when cross-fitted; 0 for second differences), "draw_half_widths" (K-1)
+ *              (h, the halves' mean when cross-fitted; 0 for second
+ *              differences), "draw_half_widths" (K-1)
  */
 #ifndef VIMOR_FIT_H
 #define VIMOR_FIT_H
