@@ -134,13 +134,17 @@ class ExecutorTest(unittest.TestCase):
         # Draws need the estimate: on an executor each task finishes the
         # restarts itself; the bits are the threads'. Other levels follow the
         # quantile rule at rate N^(1/3) both ways: |draw - estimate|.
+        # Chunks of 16 draws a task; the cross-fitted curvature too.
         X, y = heteroskedastic(200, 12)
         options = dict(bootstrap=24, bootstrap_restarts=2, level=0.8)
-        threads = fit(X, y, n_jobs=2, **options)
         with ProcessPoolExecutor(2) as pool:
-            other = fit(X, y, executor=pool, **options)
-        self.assertEqual(other.bootstrap_estimates_.tobytes(), threads.bootstrap_estimates_.tobytes())
-        self.assertEqual(other.conf_int().tobytes(), threads.conf_int().tobytes())
+            for hessian in ("crossfit", "kernel"):
+                threads = fit(X, y, n_jobs=2, hessian=hessian, **options)
+                other = fit(X, y, executor=pool, hessian=hessian, **options)
+                self.assertEqual(other.bootstrap_estimates_.tobytes(),
+                                 threads.bootstrap_estimates_.tobytes())
+                self.assertEqual(other.conf_int().tobytes(), threads.conf_int().tobytes())
+                self.assertEqual(threads.inference_["hessian"], hessian)
         again = pickle.loads(pickle.dumps(threads))
         for j, est in enumerate(threads.coef_[:2]):
             dev = sorted(abs((d - est) + 0.0) for d in threads.bootstrap_estimates_[:, j])

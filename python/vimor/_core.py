@@ -247,18 +247,30 @@ def scaled_draws(library, estimate, draws, nobs, size):
     return out
 
 
-def unit(shared, library, given, s, rows, restart_records=None):
-    """Restart s (rows None), subsample fit s on `rows`, or bootstrap draw s
-    (after the restarts, given their records), by a fit rebuilt from the
-    shared data and the same settings: its record."""
+def unit(shared, library, given, s, rows):
+    """Restart s (rows None) or subsample fit s on `rows`, by a fit rebuilt
+    from the shared data and the same settings: its record."""
     fit = Fit(library, *shared, given=given)
     try:
-        if restart_records is not None:
-            fit.finish("vimor_fit_finish_restarts", restart_records)
-            return fit.run_subsample(s, None)
         return fit.run_restart(s) if rows is None else fit.run_subsample(s, rows)
     finally:
         fit.close()
+
+
+def draw_units(shared, library, given, draws, restart_records):
+    """Bootstrap draws `draws` (after the restarts, given their records) by one
+    fit rebuilt from the shared data: their records, in order. Finishing the
+    restarts (the flat ranges, the curvature) is paid once per chunk."""
+    fit = Fit(library, *shared, given=given)
+    try:
+        fit.finish("vimor_fit_finish_restarts", restart_records)
+        return [fit.run_subsample(b, None) for b in draws]
+    finally:
+        fit.close()
+
+
+# Bootstrap draws per task on an executor.
+DRAWS_PER_TASK = 16
 
 
 def _gather(futures):
@@ -289,10 +301,12 @@ def run_on(executor, fit, given):
         fit.finish("vimor_fit_finish_subsamples", records[restarts:])
     if draws:
         # A draw needs the estimate: each task finishes the restarts from
-        # their records, as this fit did, then runs its draw.
+        # their records, as this fit did, then runs its chunk of draws.
         found = records[:restarts]
-        fit.finish("vimor_fit_finish_subsamples", _gather(
-            [executor.submit(unit, shared, fit.lib, given, b, None, found) for b in range(draws)]))
+        chunks = [range(b, min(b + DRAWS_PER_TASK, draws)) for b in range(0, draws, DRAWS_PER_TASK)]
+        done = _gather([executor.submit(draw_units, shared, fit.lib, given, chunk, found)
+                        for chunk in chunks])
+        fit.finish("vimor_fit_finish_subsamples", [r for chunk in done for r in chunk])
     return records[:restarts]
 
 
