@@ -47,8 +47,9 @@
  * A NaN entry in lower, upper, start, step or step_gain stands for that
  * coefficient's default (so a host can give some coefficients by name).
  * Text keys (vimor_fit_set_text): interval = "symmetric" | "equal-tailed";
- * hessian = "kernel" (default) | "crossfit" (the kernel on each half of the
- * rows at the other half's estimate) | "numerical" (the bootstrap's curvature).
+ * hessian = "crossfit" (default: the kernel estimate on each half of the rows
+ * at the other half's estimate) | "kernel" (at the estimate) | "numerical"
+ * (second differences): the bootstrap's curvature.
  *
  * Result keys (vimor_fit_size, vimor_fit_get), after the step that makes them:
  *   prepare:   every setting key above, resolved ("interval": 1 symmetric,

@@ -314,7 +314,7 @@ Settings resolve(const Given &g, const Problem &p) {
     if (!(s.bandwidth > 0.0 && std::isfinite(s.bandwidth))) {
         throw ArgumentError("bandwidth", "must be a positive number");
     }
-    s.hessian = g.has("hessian") ? int(g["hessian"][0]) : kHessianKernel;
+    s.hessian = g.has("hessian") ? int(g["hessian"][0]) : kHessianCrossfit;
     if (s.bootstrap > 0) {
         if (s.subsamples > 0) {
             throw ArgumentError("bootstrap", "give {subsamples} or {bootstrap}, not both: each "
@@ -400,7 +400,7 @@ bool default_value(const std::string &key, double &value) {
         {"bootstrap", 0.0},
         {"bootstrap_restarts", double(kBootstrapRestarts)},
         {"bandwidth", 0.5},
-        {"hessian", 1.0}};
+        {"hessian", double(kHessianCrossfit)}};
     for (const auto &[name, v] : table) {
         if (key == name) {
             value = v;

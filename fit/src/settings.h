@@ -35,7 +35,7 @@ struct Settings {
     // The reshaped bootstrap: B = 0 means none.
     std::int32_t bootstrap = 0, bootstrap_restarts = 0;
     double bandwidth = 0.5;     // c of h = c sd(x.b) N^(-1/7)
-    int hessian = 1;            // one of the Hessian kinds below
+    int hessian = 2;            // one of the Hessian kinds below (crossfit)
 };
 
 // How the bootstrap estimates its curvature V: second differences of the

@@ -210,8 +210,9 @@ void add_search_flags(CLI::App &fit, SearchFlags &sf) {
            "default 0.5",
            "C");
     option("--hessian", sf.hessian,
-           "the bootstrap's curvature: kernel (default), crossfit (the kernel on each half of the "
-           "rows at the other half's estimate) or numerical (second differences)",
+           "the bootstrap's curvature: crossfit (default: the kernel estimate of each half of the "
+           "rows at the other half's estimate), kernel (at the estimate) or numerical (second "
+           "differences)",
            "KIND");
     option("--level", sf.level, "confidence level, in (0, 1); default 0.95", "L");
     option("--interval", sf.interval, "symmetric (default) or equal-tailed", "KIND");

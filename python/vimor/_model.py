@@ -58,8 +58,9 @@ class MaxScore(ClassifierMixin, BaseEstimator):
     subsampling intervals at `level` (interval "symmetric" or "equal-tailed")
     by conf_int(); bootstrap=B > 0 makes them by the reshaped bootstrap
     instead (B full-size draws, bootstrap_restarts searches each, the
-    curvature by hessian "kernel" with bandwidth c, "crossfit" (the kernel
-    on each half of the rows at the other half's estimate) or "numerical"; after
+    curvature by hessian "crossfit" (the default: the kernel estimate with
+    bandwidth c on each half of the rows at the other half's estimate),
+    "kernel" (at the estimate) or "numerical"; after
     fit: bootstrap_estimates_ and inference_). certify=SECONDS > 0 runs a branch and bound over the box
     after the restarts, for at most that long: it proves that no point of the
     box does better than the estimate, or bounds how much better one could
