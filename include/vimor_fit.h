@@ -81,7 +81,9 @@
  *              "certified_improved" count the subsample fits or draws
  *   bootstrap (after restarts): "curvature" ((K-1)^2, row-major, after the
  *              floor), "curvature_eigenvalues" (before it, in standard
- *              units, largest first), "curvature_floored", "bandwidth_used"
+ *              units, largest first), "curvature_floored",
+ *              "curvature_fell_back" (1: the cross-fitted V had no positive
+ *              eigenvalue, and the kernel V at the estimate replaced it), "bandwidth_used"
  *              (h, the halves' mean when cross-fitted; 0 for second
  *              differences), "draw_half_widths" (K-1)
  */

@@ -154,10 +154,13 @@ def table(path):
         secs = statistics.median(r["seconds"] for r in reps)
         if method.startswith("bootstrap"):
             floored = sum(r["inference"]["curvature_floored"] for r in reps)
+            fell = sum(r["inference"].get("curvature_fell_back", False) for r in reps)
             edges = sum(r["inference"]["edge_hits"] for r in reps)
             draws = sum(r["inference"]["draws"] for r in reps)
             notes.append(f"{design}, N = {n}: V not positive definite in {floored} of "
-                         f"{len(reps)}; {edges} of {draws} draws hit the box's edge; median "
+                         f"{len(reps)}" + (f" (the cross-fitted V fell back to the estimate's "
+                                           f"in {fell})" if fell else "") +
+                         f"; {edges} of {draws} draws hit the box's edge; median "
                          f"{secs:.1f} s per fit (one thread)")
         else:
             notes.append(f"{design}, N = {n}, subsampling: median {secs:.1f} s per fit")

@@ -88,7 +88,8 @@ Curvature kernel_curvature(const Problem &p, double quantile, const std::vector<
     return out;
 }
 
-Curvature crossfit_curvature(const Module &module, const Problem &p, const Settings &s) {
+Curvature crossfit_curvature(const Module &module, const Problem &p, const Settings &s,
+                             const std::vector<double> &coef) {
     std::vector<std::int32_t> rows[2];
     for (std::int32_t i = 0; i < p.nobs; ++i) rows[i % 2].push_back(i);
     std::vector<double> response[2], regressors[2], estimate[2];
@@ -114,8 +115,16 @@ Curvature crossfit_curvature(const Module &module, const Problem &p, const Setti
     out.matrix.resize(even.size());
     for (std::size_t k = 0; k < even.size(); ++k) out.matrix[k] = 0.5 * even[k] + 0.5 * odd[k];
     out.bandwidth = 0.5 * h[0] + 0.5 * h[1];
-    finish_curvature(out, p);
-    return out;
+    Curvature trial = out;
+    try {
+        finish_curvature(trial, p);
+    } catch (const ArgumentError &) {
+        // No positive eigenvalue: the halves disagree too much to say.
+        Curvature plugin = kernel_curvature(p, s.quantile, coef, s.bandwidth);
+        plugin.fell_back = true;
+        return plugin;
+    }
+    return trial;
 }
 
 Curvature numerical_curvature(const Module &module, const Problem &p, double quantile,

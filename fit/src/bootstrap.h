@@ -31,6 +31,7 @@ struct Curvature {
     std::vector<double> raw_values;  // the eigenvalues before the floor
     double bandwidth = 0;         // h of the kernel estimate (0 for differences)
     bool floored = false;         // some eigenvalue was raised to the floor
+    bool fell_back = false;       // cross-fitted V had no positive eigenvalue
 };
 
 // The kernel plug-in: minus the Hessian of the objective smoothed by the
@@ -46,8 +47,11 @@ Curvature kernel_curvature(const Problem &p, double quantile, const std::vector<
 // and V the mean of each half's kernel curvature at the other half's
 // estimate, h from that half. At its own estimate a sample's curvature is
 // biased up (the estimate sits on the sample's own peak); at an estimate
-// from other data it is not.
-Curvature crossfit_curvature(const Module &module, const Problem &p, const Settings &s);
+// from other data it is not. When the halves' estimates disagree so much
+// that their V has no positive eigenvalue (small samples), it falls back to
+// the kernel curvature at `coef`, the fit's estimate, and says so.
+Curvature crossfit_curvature(const Module &module, const Problem &p, const Settings &s,
+                             const std::vector<double> &coef);
 
 // Second differences of the module's objective with steps
 // e_k = N^(-1/7) sd(v) / sd(x_k) (|mean| for a constant column).

@@ -102,12 +102,18 @@ void Fit::finish_restarts(std::vector<Restart> restarts) {
                 curvature_ = numerical_curvature(module_, data_, settings_.quantile, coef_);
                 break;
             case kHessianCrossfit:
-                curvature_ = crossfit_curvature(module_, data_, settings_);
+                curvature_ = crossfit_curvature(module_, data_, settings_, coef_);
                 break;
             default:
                 curvature_ = kernel_curvature(data_, settings_.quantile, coef_, settings_.bandwidth);
         }
         half_ = draw_half_widths(data_, settings_.quantile, coef_, curvature_);
+        if (curvature_.fell_back) {
+            warnings_.push_back("the curvature V cross-fitted on the two halves of the rows has no "
+                                "positive eigenvalue (their estimates disagree too much); the "
+                                "kernel estimate at the fit's estimate was used instead, which "
+                                "tends to make the intervals short");
+        }
         if (curvature_.floored) {
             warnings_.push_back("the estimated curvature V is not positive definite (smallest "
                                 "eigenvalue " + significant(curvature_.raw_values.back()) +
@@ -237,6 +243,7 @@ bool Fit::value(const std::string &key, std::vector<double> &out) const {
     if (bootstrap() && key == "curvature") return out = curvature_.matrix, true;
     if (bootstrap() && key == "curvature_eigenvalues") return out = curvature_.raw_values, true;
     if (bootstrap() && key == "curvature_floored") return out.assign(1, curvature_.floored), true;
+    if (bootstrap() && key == "curvature_fell_back") return out.assign(1, curvature_.fell_back), true;
     if (bootstrap() && key == "bandwidth_used") return out.assign(1, curvature_.bandwidth), true;
     if (bootstrap() && key == "draw_half_widths") return out = half_, true;
     if (certified_ && certificate_value(certificate_, key, out)) return true;

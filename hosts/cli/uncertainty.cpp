@@ -113,6 +113,7 @@ std::string inference_json(const FitResult &fit) {
                        ? fmt::format("{}", fit.get("bandwidth_used")[0]) : "null");
         o.add("curvature_eigenvalues", json_numbers(fit.get("curvature_eigenvalues")));
         o.add("curvature_floored", fit.count("curvature_floored") ? "true" : "false");
+        o.add("curvature_fell_back", fit.count("curvature_fell_back") ? "true" : "false");
         o.add("box_half_widths", json_numbers(fit.get("draw_half_widths")));
         o.add("edge_hits", fmt::format("{}", fit.count("edge_hits")));
         o.add("draws_at_evaluation_limit", fmt::format("{}", fit.count("limit_hit")));

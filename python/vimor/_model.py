@@ -254,6 +254,7 @@ class MaxScore(ClassifierMixin, BaseEstimator):
                 "bandwidth_c": fit.scalar("bandwidth"), "h": fit.scalar("bandwidth_used"),
                 "curvature_eigenvalues": fit.get("curvature_eigenvalues"),
                 "curvature_floored": fit.scalar("curvature_floored") == 1.0,
+                "curvature_fell_back": fit.scalar("curvature_fell_back") == 1.0,
                 "box_half_widths": fit.get("draw_half_widths"),
                 "edge_hits": int(fit.scalar("edge_hits")),
                 "draws_at_evaluation_limit": self.n_limit_hit_,

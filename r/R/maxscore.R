@@ -130,6 +130,7 @@ maxscore <- function(formula, data, quantile = NULL, normalize, fixed_coef = NUL
       size = nrow(design), restarts = as.integer(fit$bootstrap_restarts),
       hessian = c("numerical", "kernel", "crossfit")[fit$hessian + 1], bandwidth = fit$bandwidth_used,
       eigenvalues = fit$curvature_eigenvalues, floored = fit$curvature_floored == 1,
+      fell_back = fit$curvature_fell_back == 1,
       edge_hits = as.integer(fit$edge_hits), limit_hit = as.integer(fit$limit_hit),
       certified = certified_counts(fit),
       seconds = fit$subsample_seconds, level = fit$level,

@@ -103,6 +103,7 @@ static const char *result_keys[] = {
     "certificate_upper_bound", "certificate_upper_correct", "certificate_nodes",
     "certificate_seconds", "certificate_improved", "bootstrap", "bootstrap_restarts",
     "bandwidth", "hessian", "bandwidth_used", "curvature_eigenvalues", "curvature_floored",
+    "curvature_fell_back",
     "draw_half_widths", "edge_hits", "certified_optimal", "certified_bound",
     "certified_improved"};
 enum { n_results = sizeof result_keys / sizeof *result_keys };

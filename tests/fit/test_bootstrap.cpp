@@ -99,6 +99,26 @@ TEST(Bootstrap, CrossfittedCurvatureIsNotBentByTheEstimate) {
     EXPECT_NEAR(crossfit, smallest, 0.08 * smallest) << plugin;
 }
 
+// Sixty rows whose halves' estimates disagree so much that the cross-fitted V
+// has no positive eigenvalue: the kernel V at the estimate is used, and said.
+TEST(Bootstrap, CrossfitFallsBackToTheEstimatesCurvature) {
+    const Data d = fit_test::simulated(60, 8);
+    Session fit(d);
+    ASSERT_EQ(fit.set("restarts", {2}), VIMOR_OK);
+    ASSERT_EQ(fit.set("bootstrap", {20}), VIMOR_OK);
+    ASSERT_EQ(fit.set("bootstrap_restarts", {2}), VIMOR_OK);
+    ASSERT_EQ(vimor_fit_prepare(fit.fit), VIMOR_OK);
+    ASSERT_EQ(vimor_fit_run(fit.fit, 1, nullptr, nullptr, nullptr, nullptr), VIMOR_OK);
+    EXPECT_EQ(fit.get("curvature_fell_back"), std::vector<double>{1.0});
+    const Curvature plugin = kernel_curvature(view(d), 0.5, fit.get("coef"), 0.5);
+    EXPECT_TRUE(same_bits(fit.get("curvature"), plugin.matrix));
+    bool said = false;
+    for (std::int32_t i = 0; i < vimor_fit_warning_count(fit.fit); ++i) {
+        said = said || std::string(vimor_fit_warning(fit.fit, i)).find("cross-fitted") != std::string::npos;
+    }
+    EXPECT_TRUE(said);
+}
+
 TEST(Bootstrap, JacobiOnAMatrixWithKnownEigenvalues) {
     // Q diag(5, 2, -1) Q' for a rotation Q: the eigenvalues come back,
     // largest first, and a negative one is floored by finish_curvature.
