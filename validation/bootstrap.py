@@ -14,8 +14,10 @@ equal-tailed intervals at 95% by the rule every host uses (the command line's ow
 checked against it), recorded with the bootstrap's diagnostics (V floored or not, edge hits).
 
 One JSON line per replication and method goes to the results file, so a stopped study keeps what
-it has and a rerun goes on; --table prints the summary: per design, N, method and coefficient,
-the coverage, both one-sided miss rates and the median length.
+it has and a rerun with the same options goes on (validation/results/ holds the runs the README
+reports); --table prints the summary: per design, N, method and coefficient, the coverage, both
+one-sided miss rates and the median length. --hessian and --bandwidth choose the bootstrap's
+curvature (the command line's default: crossfit, c = 0.5).
 
     python3 validation/bootstrap.py --cli build/hosts/cli/vimor --out validation/bootstrap.jsonl
     python3 validation/bootstrap.py --table --out validation/bootstrap.jsonl
@@ -109,7 +111,7 @@ def replicate(args, design, n, rep):
             result, draws, seconds = fit(args, folder, data, design, method)
             # A bootstrap draw has N rows: the subsampling rule with b = N.
             b = n if method == "bootstrap" else result["inference"]["subsample_size"]
-            if method == "bootstrap" and args.hessian != "kernel":
+            if method == "bootstrap":
                 method = f"bootstrap {args.hessian}"
             if method.startswith("bootstrap") and args.bandwidth != 0.5:
                 method += f" c={args.bandwidth:g}"
@@ -178,7 +180,7 @@ def main():
     ap.add_argument("--restarts", type=int, default=4)
     ap.add_argument("--draw-restarts", type=int, default=4)
     ap.add_argument("--bandwidth", type=float, default=0.5)
-    ap.add_argument("--hessian", default="kernel", choices=("kernel", "crossfit", "numerical"))
+    ap.add_argument("--hessian", default="crossfit", choices=("crossfit", "kernel", "numerical"))
     ap.add_argument("--methods", default="bootstrap,subsampling")
     ap.add_argument("--certify", type=float, default=0.0,
                     help="seconds of certificate per fit, shared by its draws (0: none)")
