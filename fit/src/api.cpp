@@ -65,6 +65,26 @@ void need(const T *pointer, const char *what) {
     if (!pointer) throw ArgumentError("", std::string(what) + " is null");
 }
 
+// The problem as the module scores it at `coef` (the weighted response, if
+// weighted, into `response`), after the checks scoring and profiles share:
+// a response, a quantile in (0, 1), finite coefficients.
+Problem scored_view(const Problem &p, const double *coef, double quantile, const char *what,
+                    std::vector<double> &response) {
+    if (!p.response) throw ArgumentError("y", std::string(what) + " needs the response");
+    if (!(quantile > 0.0 && quantile < 1.0)) {
+        throw ArgumentError("quantile", shortest(quantile) + " is outside (0, 1)");
+    }
+    for (int32_t j = 0; j < p.nfree(); ++j) {
+        if (!std::isfinite(coef[j])) {
+            throw ArgumentError("coef", shortest(coef[j]) + " for " + quote(p.names[j]) +
+                                            " is not finite");
+        }
+    }
+    Problem weighted = p;
+    if (p.weights) weigh_response(weighted, quantile, response);
+    return weighted;
+}
+
 }  // namespace
 
 extern "C" {
@@ -141,20 +161,9 @@ int vimor_score(const VimorProblem *problem, vimor_objective_fn objective, const
         need(reinterpret_cast<const void *>(objective), "the objective function");
         need(coef, "the coefficients");
         const Problem &p = problem->problem;
-        if (!p.response) throw ArgumentError("y", "scoring needs the response");
-        if (!(quantile > 0.0 && quantile < 1.0)) {
-            throw ArgumentError("quantile", shortest(quantile) + " is outside (0, 1)");
-        }
-        for (int32_t j = 0; j < p.nfree(); ++j) {
-            if (!std::isfinite(coef[j])) {
-                throw ArgumentError("coef", shortest(coef[j]) + " for " + quote(p.names[j]) +
-                                                " is not finite");
-            }
-        }
-        Module module{objective, nullptr};
         std::vector<double> response;
-        Problem weighted = p;
-        if (p.weights) weigh_response(weighted, quantile, response);
+        const Problem weighted = scored_view(p, coef, quantile, "scoring", response);
+        Module module{objective, nullptr};
         const double v = objective_at(module, weighted, quantile, coef);
         if (v != v) {
             throw ArgumentError("x", "the objective is not a number because an index x.b "
@@ -175,23 +184,12 @@ int vimor_profile_new(const VimorProblem *problem, vimor_objective_fn objective,
         need(reinterpret_cast<const void *>(objective), "the objective function");
         need(coef, "the coefficients");
         const Problem &p = problem->problem;
-        if (!p.response) throw ArgumentError("y", "a profile needs the response");
-        if (!(quantile > 0.0 && quantile < 1.0)) {
-            throw ArgumentError("quantile", shortest(quantile) + " is outside (0, 1)");
-        }
+        std::vector<double> response;
+        const Problem weighted = scored_view(p, coef, quantile, "a profile", response);
         if (j < 0 || j >= p.nfree()) {
             throw ArgumentError("coef", "there is no free coefficient " + std::to_string(j) +
                                             " among " + std::to_string(p.nfree()));
         }
-        for (int32_t m = 0; m < p.nfree(); ++m) {
-            if (!std::isfinite(coef[m])) {
-                throw ArgumentError("coef", shortest(coef[m]) + " for " + quote(p.names[m]) +
-                                                " is not finite");
-            }
-        }
-        std::vector<double> response;
-        Problem weighted = p;
-        if (p.weights) weigh_response(weighted, quantile, response);
         auto made = std::make_unique<VimorProfile>();
         made->steps = profile(Module{objective, nullptr}, weighted, quantile, coef, j, lower, upper);
         *out = made.release();

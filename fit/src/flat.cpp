@@ -93,8 +93,10 @@ bool direct_change_point(const Problem &p, std::vector<double> &coef, std::int32
 }  // namespace
 
 void visit_change_points(const Problem &p, const double *coef,
-                         const std::function<void(std::int32_t, std::int32_t, double)> &visit) {
+                         const std::function<void(std::int32_t, std::int32_t, double)> &visit,
+                         std::int32_t only) {
     const std::int32_t k = p.nreg, nfree = p.nfree();
+    const std::int32_t first_j = only < 0 ? 0 : only, end_j = only < 0 ? nfree : only + 1;
     std::vector<double> term(k), prefix(k), work(coef, coef + nfree);
     std::vector<std::int64_t> threshold(k + 1);
     for (std::int32_t i = 0; i < p.nobs; ++i) {
@@ -108,7 +110,7 @@ void visit_change_points(const Problem &p, const double *coef,
             finite = finite && std::isfinite(term[m]) && std::isfinite(s);
         }
         if (!finite) {
-            for (std::int32_t j = 0; j < nfree; ++j) {
+            for (std::int32_t j = first_j; j < end_j; ++j) {
                 double point;
                 if (direct_change_point(p, work, j, i, point)) visit(j, i, point);
                 work[j] = coef[j];
@@ -119,7 +121,7 @@ void visit_change_points(const Problem &p, const double *coef,
         // at least this ordinal; the terms after m are fixed.
         threshold[k] = 0;
         for (std::int32_t m = k - 1; m >= 1; --m) threshold[m] = add_threshold(term[m], threshold[m + 1]);
-        for (std::int32_t j = 0; j < nfree; ++j) {
+        for (std::int32_t j = first_j; j < end_j; ++j) {
             const double x = p.column(j)[i], before = prefix[j];
             const std::int64_t t = threshold[j + 1];
             if (x == 0.0 || t == kNever) continue;  // the sign cannot change

@@ -20,10 +20,12 @@ struct FlatRange {
     double lo = 0, hi = 0;  // -inf or +inf when the value holds to the end
 };
 
-// visit(j, i, point) for free coefficient j and every observation i whose
-// sign changes along it, with the point defined below.
+// visit(j, i, point) for free coefficient j (every one, or only `only` when
+// it is not -1) and every observation i whose sign changes along it, with
+// the point defined below.
 void visit_change_points(const Problem &problem, const double *coef,
-                         const std::function<void(std::int32_t, std::int32_t, double)> &visit);
+                         const std::function<void(std::int32_t, std::int32_t, double)> &visit,
+                         std::int32_t only = -1);
 
 // For free coefficient j and every observation whose sign changes along it:
 // the first finite double at which the sign (index >= 0) differs from its

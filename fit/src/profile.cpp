@@ -66,14 +66,14 @@ struct Replay {
                 std::memcpy(&lane_term, &lane_bits, sizeof lane_term);
                 sum[l] = lane_term + sum[l];
             }
+            partial[i + 1] = sum[kLanes - 1];
             if (w) {
                 const bool right = correct(i, positive[i]);
                 for (int l = 0; l < kLanes; ++l) {
                     hits[l] = right != (l >= flipped_from) ? hits[l] + w[i] : hits[l];
                 }
+                partial_correct[i + 1] = hits[kLanes - 1];
             }
-            partial[i + 1] = sum[kLanes - 1];
-            partial_correct[i + 1] = hits[kLanes - 1];
         }
         for (int l = 0; l < lanes; ++l) {
             objective[l] = sum[l];
@@ -119,21 +119,28 @@ std::vector<ProfileStep> profile(const Module &module, const Problem &p, double 
     for (std::int32_t i = 0; i < p.nobs; ++i) replay.count += replay.correct(i, replay.positive[i]);
 
     // Every row whose sign changes inside (lower, upper], in the order of the
-    // point where it does.
+    // point where it does, and the groups that change at one point.
     std::vector<std::pair<double, std::int32_t>> flips;
-    visit_change_points(p, coef, [&](std::int32_t jj, std::int32_t i, double point) {
-        if (jj == j && point > lower && point <= upper) flips.emplace_back(point, i);
-    });
+    visit_change_points(
+        p, coef,
+        [&](std::int32_t, std::int32_t i, double point) {
+            if (point > lower && point <= upper) flips.emplace_back(point, i);
+        },
+        j);
     std::sort(flips.begin(), flips.end());
-    double additions = 0;
-    for (std::size_t a = 0; a < flips.size();) {
-        std::size_t b = a;
-        std::int32_t first = flips[a].second;
-        for (; b < flips.size() && flips[b].first == flips[a].first; ++b) {
-            first = std::min(first, flips[b].second);
+    std::vector<std::size_t> group_start;
+    for (std::size_t a = 0; a < flips.size(); ++a) {
+        if (a == 0 || flips[a].first != flips[a - 1].first) group_start.push_back(a);
+    }
+    const std::size_t groups = group_start.size();
+    group_start.push_back(flips.size());
+    double additions = 0;  // each group's sum is replayed from its first row on
+    for (std::size_t g = 0; g < groups; ++g) {
+        std::int32_t first = p.nobs;
+        for (std::size_t a = group_start[g]; a < group_start[g + 1]; ++a) {
+            first = std::min(first, flips[a].second);
         }
         additions += double(p.nobs - first);
-        a = b;
     }
     if (additions > max_additions) {
         throw ArgumentError("window", "the profile of " + quote(name) + " over [" +
@@ -144,14 +151,7 @@ std::vector<ProfileStep> profile(const Module &module, const Problem &p, double 
                                           "window");
     }
 
-    // The groups of rows that change at one point, in order; value[g] and
-    // hits[g] are the objective and correct count after the first g groups.
-    std::vector<std::size_t> group_start;
-    for (std::size_t a = 0; a < flips.size(); ++a) {
-        if (a == 0 || flips[a].first != flips[a - 1].first) group_start.push_back(a);
-    }
-    const std::size_t groups = group_start.size();
-    group_start.push_back(flips.size());
+    // value[g] and hits[g]: the objective and correct count after the first g groups.
     std::vector<double> value(groups + 1), hits(groups + 1);
     replay.run(0, 1, &value[0], &hits[0]);
     if (!p.weights) hits[0] = double(replay.count);

@@ -78,17 +78,6 @@ std::string bundled_data() {
     return VIMOR_SOURCE_DATA;
 }
 
-std::vector<std::string> split_names(const std::string &text) {
-    std::vector<std::string> names;
-    std::size_t pos = 0;
-    for (;;) {
-        const std::size_t comma = text.find(',', pos);
-        names.push_back(trimmed(text.substr(pos, comma - pos)));
-        if (comma == std::string::npos) return names;
-        pos = comma + 1;
-    }
-}
-
 // The model as the flags give it; the default model when none is given
 // without a data file. On the bundled data, its derived columns are marked.
 ModelTerms terms_from_flags(const CommonFlags &f) {
@@ -104,7 +93,7 @@ ModelTerms terms_from_flags(const CommonFlags &f) {
                 "--normalize: name the column that carries the scale (needed with a data file or "
                 "a model)");
         terms.response = trimmed(f.y);
-        if (!f.x.empty()) terms.regressors = split_names(f.x);
+        if (!f.x.empty()) terms.regressors = split_list(f.x);
         terms.fixed_coef = defaults::fixed_coef;
         parse_normalize(f.normalize, terms);
         terms.intercept = f.intercept;

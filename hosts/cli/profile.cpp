@@ -14,14 +14,7 @@ namespace {
 void read_windows(const std::string &text, const Problem &problem, std::vector<double> &lower,
                   std::vector<double> &upper) {
     if (text.empty()) return;
-    std::vector<std::string> parts;
-    std::size_t pos = 0;
-    for (;;) {
-        const std::size_t comma = text.find(',', pos);
-        parts.push_back(trimmed(text.substr(pos, comma - pos)));
-        if (comma == std::string::npos) break;
-        pos = comma + 1;
-    }
+    const std::vector<std::string> parts = split_list(text);
     if (parts.size() != lower.size()) {
         throw UsageError(fmt::format("--profile-window: expected {} windows LO:HI (one per free "
                                      "coefficient, empty for the box), got {}",

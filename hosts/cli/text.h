@@ -6,6 +6,7 @@
 #define VIMOR_CLI_TEXT_H
 
 #include <string>
+#include <vector>
 
 #include "fit/src/text.h"
 
@@ -14,6 +15,9 @@ using vimor_fit::quote;
 
 // Without the spaces and tabs at either end.
 std::string trimmed(const std::string &text);
+
+// The comma-separated items of a flag's value, each trimmed.
+std::vector<std::string> split_list(const std::string &text);
 
 // A CSV field: quoted, with quotes doubled, when it holds a comma, a quote or
 // a line break.
