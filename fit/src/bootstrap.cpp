@@ -16,8 +16,10 @@ constexpr double kInvSqrt2Pi = 0.39894228040143267794;
 // definite, and raised to it.
 constexpr double kFloorShare = 1e-6;
 // The quadratic's steps: their largest error at most this share of the
-// least weight of one observation, min(a, 1 - a) / N.
-constexpr double kStepErrorShare = 0.2;
+// least weight of one observation, min(a, 1 - a) / N: below what one
+// observation can change. Certified draws give the same intervals with half
+// a weight as with a fifth, at 2.5 times fewer rows.
+constexpr double kStepErrorShare = 0.5;
 constexpr std::int64_t kMostSteps = 1 << 20;
 constexpr int kMostWidenings = 6;
 // The draws' box, in scales of the limit's argmax (whose spread is about
@@ -359,16 +361,28 @@ void reshape(const Problem &p, double quantile, const std::vector<double> &coef,
     std::vector<Steps> steps(m);
     std::int64_t total = 0;
     const double error = kStepErrorShare * std::fmin(quantile, 1.0 - quantile) / n;
+    // No point where the quadratic exceeds the drift's whole range, R, can
+    // beat the estimate, so a staircase stops once it has climbed past R:
+    // beyond, it stays flat and the maximizers are those of the full one.
+    // (One step more for a zero index, which counts as positive.)
+    double range = 0.0;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        range = range + std::fabs(omega[r] * (p.response[rows[r]] - base));
+    }
+    range = 2.0 * range / n;
+    const double needed = std::floor(range / (2.0 * error)) + 2.0;
     for (std::int32_t e = 0; e < m; ++e) {
         double reach = 0.0, centre = 0.0;
         for (std::int32_t j = 0; j < m; ++j) {
             reach = reach + std::fabs(c.directions[e * m + j]) * half[j];
             centre = centre + c.directions[e * m + j] * coef[j];
         }
-        const double wanted = std::ceil(c.values[e] * reach * reach / (4.0 * error) + 0.5);
+        const double wanted = std::fmin(std::ceil(c.values[e] * reach * reach / (4.0 * error) + 0.5),
+                                        needed);
         const std::int64_t count = std::max<std::int64_t>(
             1, static_cast<std::int64_t>(std::fmin(wanted, double(kMostSteps))));
         steps[e] = {count, centre};
+
         total += 2 * count;
     }
     const std::int64_t all = std::int64_t(rows.size()) + total;

@@ -48,7 +48,7 @@ inline const char *hessian_name(int h) {
 }
 
 // Restarts of each bootstrap draw when not given.
-constexpr std::int32_t kBootstrapRestarts = 10;
+constexpr std::int32_t kBootstrapRestarts = 4;
 
 // What the host gave, by key: each value checked alone when given.
 class Given {
