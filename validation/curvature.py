@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
-"""Is the bootstrap's curvature estimate V biased? On the logistic design of
-bootstrap.py (y = 1[1 - x1 + x2 + e >= 0], e standard logistic, x1, x2 standard
-normal; the intercept and x1 free, x2 normalized), the true V at (1, -1) is minus
-the Hessian of the population objective E[(F(1 - x1 + x2) - 1/2) sgn(t0 + t1 x1 + x2)],
+"""Is the bootstrap's curvature estimate V biased? On a design of bootstrap.py
+(y = 1[1 - x1 + x2 + e >= 0], x1, x2 standard normal; the intercept and x1 free,
+x2 normalized; e logistic by default, or --design hetero or strong), the true V
+at (1, -1) is minus the Hessian of the population objective
+E[(F(1 - x1 + x2 | x) - 1/2) sgn(t0 + t1 x1 + x2)], F the distribution of -e given x,
 here by quadrature and second differences. Over R samples of N rows it compares
 the eigenvalues of the kernel estimate (bandwidth c = 0.5)
     at the fit's own estimate (hessian "kernel"),
     at the true coefficients (not available in practice: the estimate's bias alone),
     cross-fitted: each half of the rows at the other half's estimate ("crossfit").
 
-    PYTHONPATH=python /usr/bin/python3 validation/curvature.py [--n 4000] [--samples 30]
+    PYTHONPATH=python /usr/bin/python3 validation/curvature.py [--n 4000] [--samples 30] [--design D]
 """
 import argparse
 import math
@@ -22,11 +23,23 @@ import vimor
 GRID = numpy.linspace(-8.0, 8.0, 2001)
 
 
-def population_v():
+def noise_scale(design, x1, x2):
+    """e = scale z, z standard normal (hetero, strong)."""
+    if design == "hetero":
+        return 0.5 + 0.5 * numpy.abs(x1)
+    s = x1 + x2
+    return (1.0 + 2.0 * s * s + s ** 4) / 4.0
+
+
+def population_v(design):
     w = numpy.exp(-GRID ** 2 / 2)
     w = numpy.outer(w / w.sum(), w / w.sum())
     x1, x2 = GRID[:, None], GRID[None, :]
-    gain = 1.0 / (1.0 + numpy.exp(-(1.0 - x1 + x2))) - 0.5
+    if design == "logistic":
+        gain = 1.0 / (1.0 + numpy.exp(-(1.0 - x1 + x2))) - 0.5
+    else:
+        gain = 0.5 * numpy.vectorize(math.erf)((1.0 - x1 + x2) / noise_scale(design, x1, x2)
+                                              / math.sqrt(2.0))
 
     def objective(t):
         return (w * gain * numpy.sign(t[0] + t[1] * x1 + x2)).sum()
@@ -62,22 +75,27 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--n", type=int, default=4000)
     ap.add_argument("--samples", type=int, default=30)
+    ap.add_argument("--design", choices=("logistic", "hetero", "strong"), default="logistic")
     args = ap.parse_args()
     warnings.simplefilter("ignore", vimor.FitWarning)
     rng = numpy.random.default_rng(5)
     found = {"at the estimate (kernel)": [], "at the truth": [], "cross-fitted (crossfit)": []}
     for s in range(args.samples):
         x1, x2 = rng.standard_normal(args.n), rng.standard_normal(args.n)
-        u = rng.random(args.n)
-        y = (1 - x1 + x2 + numpy.log(u / (1 - u)) >= 0).astype(float)
+        if args.design == "logistic":
+            u = rng.random(args.n)
+            e = numpy.log(u / (1 - u))
+        else:
+            e = noise_scale(args.design, x1, x2) * rng.standard_normal(args.n)
+        y = (1 - x1 + x2 + e >= 0).astype(float)
         found["at the estimate (kernel)"].append(kernel_v(y, x1, x2, estimate(x1, x2, y, s)))
         found["at the truth"].append(kernel_v(y, x1, x2, numpy.array([1.0, -1.0])))
         halves = [numpy.arange(args.n) % 2 == k for k in (0, 1)]
         theta = [estimate(x1[h], x2[h], y[h], s) for h in halves]
         found["cross-fitted (crossfit)"].append(
             sum(kernel_v(y[h], x1[h], x2[h], theta[1 - k]) for k, h in enumerate(halves)) / 2)
-    truth = numpy.linalg.eigvalsh(population_v())
-    print(f"N = {args.n}, {args.samples} samples; eigenvalues of V (smaller, larger)\n")
+    truth = numpy.linalg.eigvalsh(population_v(args.design))
+    print(f"{args.design}, N = {args.n}, {args.samples} samples; eigenvalues of V (smaller, larger)\n")
     print("| V | mean | standard deviation |")
     print("|---|---|---|")
     print(f"| the population's | {truth[0]:.4f}, {truth[1]:.4f} | |")
