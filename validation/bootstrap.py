@@ -71,6 +71,14 @@ def simulate(design, n, seed):
     return rows
 
 
+def write_data(path, design, n, seed):
+    with open(path, "w", newline="") as f:
+        w = csv.writer(f)
+        w.writerow(["y", "x1", "x2", "d"])
+        for row in simulate(design, n, seed):
+            w.writerow([row[0]] + [repr(v) for v in row[1:]])
+
+
 def fit(args, folder, data, design, method):
     """The fit's JSON, its draws' estimates (rows), and its time."""
     x = "x1,d" if design == "binary" else "x1"
@@ -102,11 +110,7 @@ def replicate(args, design, n, rep):
     out = []
     with tempfile.TemporaryDirectory() as folder:
         data = os.path.join(folder, "data.csv")
-        with open(data, "w", newline="") as f:
-            w = csv.writer(f)
-            w.writerow(["y", "x1", "x2", "d"])
-            for row in simulate(design, n, seed):
-                w.writerow([row[0]] + [repr(v) for v in row[1:]])
+        write_data(data, design, n, seed)
         for method in args.methods.split(","):
             result, draws, seconds = fit(args, folder, data, design, method)
             # A bootstrap draw has N rows: the subsampling rule with b = N.

@@ -12,7 +12,6 @@ the shipped run on one thread.
     python3 validation/draws.py --cli build/hosts/cli/vimor
 """
 import argparse
-import csv
 import json
 import os
 import statistics
@@ -21,7 +20,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from bootstrap import simulate  # noqa: E402
+from bootstrap import write_data  # noqa: E402
 
 
 def run(cli, data, design, draws, certify):
@@ -54,11 +53,7 @@ def main():
         for k in range(args.datasets):
             with tempfile.TemporaryDirectory() as folder:
                 data = os.path.join(folder, "data.csv")
-                with open(data, "w", newline="") as f:
-                    w = csv.writer(f)
-                    w.writerow(["y", "x1", "x2", "d"])
-                    for row in simulate(design, args.n, 500009 + 101 * k):
-                        w.writerow([row[0]] + [repr(v) for v in row[1:]])
+                write_data(data, design, args.n, 500009 + 101 * k)
                 shipped, inference = run(args.cli, data, design, args.draws, False)
                 proven, certified = run(args.cli, data, design, args.draws, True)
             counts = certified["certified"]

@@ -382,7 +382,6 @@ void reshape(const Problem &p, double quantile, const std::vector<double> &coef,
         const std::int64_t count = std::max<std::int64_t>(
             1, static_cast<std::int64_t>(std::fmin(wanted, double(kMostSteps))));
         steps[e] = {count, centre};
-
         total += 2 * count;
     }
     const std::int64_t all = std::int64_t(rows.size()) + total;
