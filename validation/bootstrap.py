@@ -136,6 +136,27 @@ def replicate(args, design, n, rep):
     return out
 
 
+def spread(design, reps):
+    """How much of the symmetric interval's shortfall is its length varying with V's noise:
+    the coverage had every interval the median length, and V's smaller eigenvalue."""
+    cells = []
+    for name, truth in DESIGNS[design].items():
+        ivs = [r["coef"][name]["symmetric"] for r in reps]
+        half = statistics.median((hi - lo) / 2 for lo, hi in ivs)
+        hits = sum(1 for r in reps if abs(r["coef"][name]["estimate"] - truth) <= half)
+        cells.append(f"{name} {hits / len(reps):.3f}")
+    smallest = [min(r["inference"]["curvature_eigenvalues"]) for r in reps]
+    missed = [v for v, r in zip(smallest, reps) if any(
+        not lo <= truth <= hi for name, truth in DESIGNS[design].items()
+        for lo, hi in [r["coef"][name]["symmetric"]])]
+    deciles = statistics.quantiles(smallest, n=10)
+    return (f"symmetric coverage had every interval the median length: {', '.join(cells)}; "
+            f"V's smaller eigenvalue, 10th/50th/90th percentiles: {deciles[0]:.4f}, "
+            f"{statistics.median(smallest):.4f}, {deciles[-1]:.4f}"
+            + (f"; its median where an interval missed: {statistics.median(missed):.4f}"
+               if missed else ""))
+
+
 def table(path):
     groups = {}
     with open(path) as f:
@@ -168,6 +189,7 @@ def table(path):
                                            f"in {fell})" if fell else "") +
                          f"; {edges} of {draws} draws hit the box's edge; median "
                          f"{secs:.1f} s per fit (one thread)")
+            notes.append("  " + spread(design, reps))
         else:
             notes.append(f"{design}, N = {n}, subsampling: median {secs:.1f} s per fit")
     return "\n".join(lines + [""] + notes)

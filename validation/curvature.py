@@ -8,9 +8,11 @@ here by quadrature and second differences. Over R samples of N rows it compares
 the eigenvalues of the kernel estimate (bandwidth c = 0.5)
     at the fit's own estimate (hessian "kernel"),
     at the true coefficients (not available in practice: the estimate's bias alone),
-    cross-fitted: each half of the rows at the other half's estimate ("crossfit").
+    cross-fitted: each half of the rows at the other half's estimate ("crossfit"),
+    and cross-fitted with the other bandwidths of --bandwidths (noise against bias).
 
     PYTHONPATH=python /usr/bin/python3 validation/curvature.py [--n 4000] [--samples 30] [--design D]
+        [--bandwidths 0.5,0.7,1.0]
 """
 import argparse
 import math
@@ -76,10 +78,13 @@ def main():
     ap.add_argument("--n", type=int, default=4000)
     ap.add_argument("--samples", type=int, default=30)
     ap.add_argument("--design", choices=("logistic", "hetero", "strong"), default="logistic")
+    ap.add_argument("--bandwidths", default="0.5", help="c of the cross-fitted rows, comma-separated")
     args = ap.parse_args()
+    wider = [float(c) for c in args.bandwidths.split(",") if float(c) != 0.5]
     warnings.simplefilter("ignore", vimor.FitWarning)
     rng = numpy.random.default_rng(5)
     found = {"at the estimate (kernel)": [], "at the truth": [], "cross-fitted (crossfit)": []}
+    found.update({f"cross-fitted, c = {c:g}": [] for c in wider})
     for s in range(args.samples):
         x1, x2 = rng.standard_normal(args.n), rng.standard_normal(args.n)
         if args.design == "logistic":
@@ -92,8 +97,10 @@ def main():
         found["at the truth"].append(kernel_v(y, x1, x2, numpy.array([1.0, -1.0])))
         halves = [numpy.arange(args.n) % 2 == k for k in (0, 1)]
         theta = [estimate(x1[h], x2[h], y[h], s) for h in halves]
-        found["cross-fitted (crossfit)"].append(
-            sum(kernel_v(y[h], x1[h], x2[h], theta[1 - k]) for k, h in enumerate(halves)) / 2)
+        for c in [0.5] + wider:
+            found["cross-fitted (crossfit)" if c == 0.5 else f"cross-fitted, c = {c:g}"].append(
+                sum(kernel_v(y[h], x1[h], x2[h], theta[1 - k], c)
+                    for k, h in enumerate(halves)) / 2)
     truth = numpy.linalg.eigvalsh(population_v(args.design))
     print(f"{args.design}, N = {args.n}, {args.samples} samples; eigenvalues of V (smaller, larger)\n")
     print("| V | mean | standard deviation |")
