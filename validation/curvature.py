@@ -9,7 +9,8 @@ the eigenvalues of the kernel estimate (bandwidth c = 0.5)
     at the fit's own estimate (hessian "kernel"),
     at the true coefficients (not available in practice: the estimate's bias alone),
     cross-fitted: each half of the rows at the other half's estimate ("crossfit"),
-    and cross-fitted with the other bandwidths of --bandwidths (noise against bias).
+    and cross-fitted with the other bandwidths of --bandwidths (noise against bias);
+and second differences of the objective (hessian "numerical") at the estimate and at the truth.
 
     PYTHONPATH=python /usr/bin/python3 validation/curvature.py [--n 4000] [--samples 30] [--design D]
         [--bandwidths 0.5,0.7,1.0]
@@ -68,6 +69,27 @@ def kernel_v(y, x1, x2, t, c=0.5):
     return (w * g) @ w.T / (len(y) * h * h)
 
 
+def numerical_v(y, x1, x2, t):
+    """Second differences of the objective with the core's steps, N^(-1/7) sd(v) / sd(w)."""
+    v = t[0] + t[1] * x1 + x2
+    spread = v.std() * len(y) ** (-1 / 7)
+    step = [spread, spread / x1.std()]
+
+    def objective(a, b, j, k):
+        u = numpy.array(t, dtype=float)
+        u[j] += a
+        u[k] += b
+        return ((2 * y - 1) * (u[0] + u[1] * x1 + x2 >= 0)).mean()
+
+    out = numpy.zeros((2, 2))
+    for j in range(2):
+        for k in range(2):
+            a, b = step[j], step[k]
+            out[j, k] = -(objective(a, b, j, k) - objective(a, -b, j, k) - objective(-a, b, j, k)
+                          + objective(-a, -b, j, k)) / (4 * a * b)
+    return out
+
+
 def estimate(x1, x2, y, seed):
     fit = vimor.MaxScore(intercept=True, restarts=4, seed=seed)
     return numpy.array(fit.fit(numpy.column_stack([x1, x2]), y).coef_[:2])
@@ -85,6 +107,8 @@ def main():
     rng = numpy.random.default_rng(5)
     found = {"at the estimate (kernel)": [], "at the truth": [], "cross-fitted (crossfit)": []}
     found.update({f"cross-fitted, c = {c:g}": [] for c in wider})
+    found.update({"second differences at the estimate (numerical)": [],
+                  "second differences at the truth": []})
     for s in range(args.samples):
         x1, x2 = rng.standard_normal(args.n), rng.standard_normal(args.n)
         if args.design == "logistic":
@@ -93,7 +117,10 @@ def main():
         else:
             e = noise_scale(args.design, x1, x2) * rng.standard_normal(args.n)
         y = (1 - x1 + x2 + e >= 0).astype(float)
-        found["at the estimate (kernel)"].append(kernel_v(y, x1, x2, estimate(x1, x2, y, s)))
+        fitted = estimate(x1, x2, y, s)
+        found["at the estimate (kernel)"].append(kernel_v(y, x1, x2, fitted))
+        found["second differences at the estimate (numerical)"].append(numerical_v(y, x1, x2, fitted))
+        found["second differences at the truth"].append(numerical_v(y, x1, x2, [1.0, -1.0]))
         found["at the truth"].append(kernel_v(y, x1, x2, numpy.array([1.0, -1.0])))
         halves = [numpy.arange(args.n) % 2 == k for k in (0, 1)]
         theta = [estimate(x1[h], x2[h], y[h], s) for h in halves]
