@@ -189,7 +189,8 @@ def table(path):
                                            f"in {fell})" if fell else "") +
                          f"; {edges} of {draws} draws hit the box's edge; median "
                          f"{secs:.1f} s per fit (one thread)")
-            notes.append("  " + spread(design, reps))
+            if len(reps) > 1:
+                notes.append("  " + spread(design, reps))
         else:
             notes.append(f"{design}, N = {n}, subsampling: median {secs:.1f} s per fit")
     return "\n".join(lines + [""] + notes)
