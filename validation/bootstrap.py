@@ -139,16 +139,19 @@ def replicate(args, design, n, rep):
 def spread(design, reps):
     """How much of the symmetric interval's shortfall is its length varying with V's noise:
     the coverage had every interval the median length, and V's smaller eigenvalue."""
+    def covers(r, name):
+        lo, hi = r["coef"][name]["symmetric"]
+        return lo <= DESIGNS[design][name] <= hi
+
     cells = []
     for name, truth in DESIGNS[design].items():
-        ivs = [r["coef"][name]["symmetric"] for r in reps]
-        half = statistics.median((hi - lo) / 2 for lo, hi in ivs)
+        half = statistics.median((hi - lo) / 2 for lo, hi in
+                                 (r["coef"][name]["symmetric"] for r in reps))
         hits = sum(1 for r in reps if abs(r["coef"][name]["estimate"] - truth) <= half)
         cells.append(f"{name} {hits / len(reps):.3f}")
     smallest = [min(r["inference"]["curvature_eigenvalues"]) for r in reps]
-    missed = [v for v, r in zip(smallest, reps) if any(
-        not lo <= truth <= hi for name, truth in DESIGNS[design].items()
-        for lo, hi in [r["coef"][name]["symmetric"]])]
+    missed = [v for v, r in zip(smallest, reps)
+              if not all(covers(r, name) for name in DESIGNS[design])]
     deciles = statistics.quantiles(smallest, n=10)
     return (f"symmetric coverage had every interval the median length: {', '.join(cells)}; "
             f"V's smaller eigenvalue, 10th/50th/90th percentiles: {deciles[0]:.4f}, "

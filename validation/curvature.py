@@ -34,6 +34,21 @@ def noise_scale(design, x1, x2):
     return (1.0 + 2.0 * s * s + s ** 4) / 4.0
 
 
+def minus_hessian(objective, t, steps):
+    """-Hessian of objective at t by second differences, steps[j] along coefficient j."""
+    out = numpy.zeros((2, 2))
+    for j in range(2):
+        for k in range(2):
+            def at(a, b):
+                u = numpy.array(t, dtype=float)
+                u[j] += a
+                u[k] += b
+                return objective(u)
+            a, b = steps[j], steps[k]
+            out[j, k] = -(at(a, b) - at(a, -b) - at(-a, b) + at(-a, -b)) / (4 * a * b)
+    return out
+
+
 def population_v(design):
     w = numpy.exp(-GRID ** 2 / 2)
     w = numpy.outer(w / w.sum(), w / w.sum())
@@ -47,16 +62,7 @@ def population_v(design):
     def objective(t):
         return (w * gain * numpy.sign(t[0] + t[1] * x1 + x2)).sum()
 
-    e, v = 0.02, numpy.zeros((2, 2))
-    for j in range(2):
-        for k in range(2):
-            def at(a, b):
-                t = numpy.array([1.0, -1.0])
-                t[j] += a
-                t[k] += b
-                return objective(t)
-            v[j, k] = -(at(e, e) - at(e, -e) - at(-e, e) + at(-e, -e)) / (4 * e * e)
-    return v
+    return minus_hessian(objective, [1.0, -1.0], [0.02, 0.02])
 
 
 def kernel_v(y, x1, x2, t, c=0.5):
@@ -71,23 +77,13 @@ def kernel_v(y, x1, x2, t, c=0.5):
 
 def numerical_v(y, x1, x2, t):
     """Second differences of the objective with the core's steps, N^(-1/7) sd(v) / sd(w)."""
-    v = t[0] + t[1] * x1 + x2
-    spread = v.std() * len(y) ** (-1 / 7)
-    step = [spread, spread / x1.std()]
+    spread = (t[0] + t[1] * x1 + x2).std() * len(y) ** (-1 / 7)
+    return minus_hessian(lambda u: ((2 * y - 1) * (u[0] + u[1] * x1 + x2 >= 0)).mean(), t,
+                         [spread, spread / x1.std()])
 
-    def objective(a, b, j, k):
-        u = numpy.array(t, dtype=float)
-        u[j] += a
-        u[k] += b
-        return ((2 * y - 1) * (u[0] + u[1] * x1 + x2 >= 0)).mean()
 
-    out = numpy.zeros((2, 2))
-    for j in range(2):
-        for k in range(2):
-            a, b = step[j], step[k]
-            out[j, k] = -(objective(a, b, j, k) - objective(a, -b, j, k) - objective(-a, b, j, k)
-                          + objective(-a, -b, j, k)) / (4 * a * b)
-    return out
+def crossfit_name(c):
+    return "cross-fitted (crossfit)" if c == 0.5 else f"cross-fitted, c = {c:g}"
 
 
 def estimate(x1, x2, y, seed):
@@ -102,11 +98,11 @@ def main():
     ap.add_argument("--design", choices=("logistic", "hetero", "strong"), default="logistic")
     ap.add_argument("--bandwidths", default="0.5", help="c of the cross-fitted rows, comma-separated")
     args = ap.parse_args()
-    wider = [float(c) for c in args.bandwidths.split(",") if float(c) != 0.5]
+    bandwidths = [0.5] + [float(c) for c in args.bandwidths.split(",") if float(c) != 0.5]
     warnings.simplefilter("ignore", vimor.FitWarning)
     rng = numpy.random.default_rng(5)
-    found = {"at the estimate (kernel)": [], "at the truth": [], "cross-fitted (crossfit)": []}
-    found.update({f"cross-fitted, c = {c:g}": [] for c in wider})
+    found = {"at the estimate (kernel)": [], "at the truth": []}
+    found.update({crossfit_name(c): [] for c in bandwidths})
     found.update({"second differences at the estimate (numerical)": [],
                   "second differences at the truth": []})
     for s in range(args.samples):
@@ -124,10 +120,9 @@ def main():
         found["at the truth"].append(kernel_v(y, x1, x2, numpy.array([1.0, -1.0])))
         halves = [numpy.arange(args.n) % 2 == k for k in (0, 1)]
         theta = [estimate(x1[h], x2[h], y[h], s) for h in halves]
-        for c in [0.5] + wider:
-            found["cross-fitted (crossfit)" if c == 0.5 else f"cross-fitted, c = {c:g}"].append(
-                sum(kernel_v(y[h], x1[h], x2[h], theta[1 - k], c)
-                    for k, h in enumerate(halves)) / 2)
+        for c in bandwidths:
+            found[crossfit_name(c)].append(sum(kernel_v(y[h], x1[h], x2[h], theta[1 - k], c)
+                                               for k, h in enumerate(halves)) / 2)
     truth = numpy.linalg.eigvalsh(population_v(args.design))
     print(f"{args.design}, N = {args.n}, {args.samples} samples; eigenvalues of V (smaller, larger)\n")
     print("| V | mean | standard deviation |")
