@@ -145,8 +145,8 @@ def spread(design, reps):
 
     cells = []
     for name, truth in DESIGNS[design].items():
-        half = statistics.median((hi - lo) / 2 for lo, hi in
-                                 (r["coef"][name]["symmetric"] for r in reps))
+        halves = [(hi - lo) / 2 for lo, hi in (r["coef"][name]["symmetric"] for r in reps)]
+        half = statistics.median(halves)
         hits = sum(1 for r in reps if abs(r["coef"][name]["estimate"] - truth) <= half)
         cells.append(f"{name} {hits / len(reps):.3f}")
     smallest = [min(r["inference"]["curvature_eigenvalues"]) for r in reps]
